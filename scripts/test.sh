@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets everything up, then runs every test: the C++ tests plain and under
+# AddressSanitizer with UndefinedBehaviorSanitizer, and the Python tests
+# against the installed wheel.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUINTREL_PYTHON=OFF -DQUINTREL_TESTS=ON >/dev/null
+cmake --build build/release -j "$jobs"
+ctest --test-dir build/release --output-on-failure
+
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUINTREL_PYTHON=OFF -DQUINTREL_TESTS=ON \
+  -DQUINTREL_SANITIZE=ON >/dev/null
+cmake --build build/sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/sanitize --output-on-failure
+
+rm -rf build/dist
+python3 -m pip wheel -q --no-deps --disable-pip-version-check -w build/dist .
+python3 -m abi3audit --strict build/dist/quintrel-*.whl
+python3 -m pip install -q --force-reinstall --no-deps --disable-pip-version-check build/dist/quintrel-*.whl
+python3 -m pytest -q tests/python

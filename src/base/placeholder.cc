@@ -1,0 +1,1 @@
+int quintrel_placeholder;
