@@ -1,0 +1,214 @@
+#include "base/canonical.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "base/numbers.h"
+
+namespace quintrel::base {
+namespace {
+
+constexpr uint64_t kMaxSafe = 9007199254740991ULL;  // 2^53 - 1
+
+// The decimal text of every byte value, for writing byte arrays quickly.
+struct ByteTexts {
+  char text[256][4];
+  uint8_t size[256];
+  ByteTexts() {
+    for (int b = 0; b < 256; ++b) {
+      auto res = std::to_chars(text[b], text[b] + 4, b);
+      size[b] = static_cast<uint8_t>(res.ptr - text[b]);
+    }
+  }
+};
+const ByteTexts kByteTexts;
+
+// A table of which bytes need escaping in a JSON string.
+constexpr bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+}  // namespace
+
+void write_string(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!needs_escape(c)) continue;
+    out.append(text.data() + start, i - start);
+    start = i + 1;
+    switch (c) {
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      case '\b': out.append("\\b"); break;
+      case '\t': out.append("\\t"); break;
+      case '\n': out.append("\\n"); break;
+      case '\f': out.append("\\f"); break;
+      case '\r': out.append("\\r"); break;
+      default: {
+        char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+        out.append(esc, 6);
+      }
+    }
+  }
+  out.append(text.data() + start, text.size() - start);
+  out.push_back('"');
+}
+
+bool utf16_less(std::string_view a, std::string_view b) {
+  // UTF-8 byte order is code point order, which differs from UTF-16 order only
+  // where a supplementary character (lead byte F0 to F4, surrogates in UTF-16)
+  // meets one from U+E000 to U+FFFF (lead byte EE or EF).
+  size_t n = std::min(a.size(), b.size());
+  size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  if (i == n) return a.size() < b.size();
+  unsigned char ca = static_cast<unsigned char>(a[i]);
+  unsigned char cb = static_cast<unsigned char>(b[i]);
+  if ((ca & 0xC0) != 0x80 && (cb & 0xC0) != 0x80) {  // both are lead bytes
+    if (ca >= 0xF0 && (cb == 0xEE || cb == 0xEF)) return true;
+    if (cb >= 0xF0 && (ca == 0xEE || ca == 0xEF)) return false;
+  }
+  return ca < cb;
+}
+
+void JsonOut::string(std::string_view s) { write_string(s, out_); }
+
+void JsonOut::unsigned_int(uint64_t n) {
+  if (canonical() && n > kMaxSafe) {
+    fail("integer " + std::to_string(n) + " exceeds the I-JSON safe range required by JCS");
+    return;
+  }
+  char buf[24];
+  auto res = std::to_chars(buf, buf + sizeof buf, n);
+  out_.append(buf, res.ptr);
+}
+
+void JsonOut::signed_int(int64_t n) {
+  if (canonical() && n < -static_cast<int64_t>(kMaxSafe)) {
+    fail("integer " + std::to_string(n) + " exceeds the I-JSON safe range required by JCS");
+    return;
+  }
+  char buf[24];
+  auto res = std::to_chars(buf, buf + sizeof buf, n);
+  out_.append(buf, res.ptr);
+}
+
+void JsonOut::floating(double x) {
+  if (!canonical()) {
+    if (!std::isfinite(x)) {
+      out_.append("null");  // compact JSON has no spelling for these
+      return;
+    }
+    append_ryu_style(out_, x);
+    return;
+  }
+  if (!std::isfinite(x)) {
+    fail("non-finite number in JCS input");
+    return;
+  }
+  double m = std::fabs(x);
+  if (m > static_cast<double>(kMaxSafe) && m < 1e21) {
+    std::string digits;
+    append_plain_integer(digits, x);
+    fail("number " + digits + " would serialize as an integer outside the I-JSON safe range required by JCS");
+    return;
+  }
+  append_ecmascript(out_, x);
+}
+
+void JsonOut::bytes(const uint8_t* data, size_t size) {
+  out_.push_back('[');
+  if (size) {
+    // At most four bytes per element: reserve once, then copy the digits.
+    size_t at = out_.size();
+    out_.resize(at + size * 4);
+    char* p = out_.data() + at;
+    for (size_t i = 0; i < size; ++i) {
+      uint8_t b = data[i];
+      std::memcpy(p, kByteTexts.text[b], 4);
+      p += kByteTexts.size[b];
+      *p++ = ',';
+    }
+    out_.resize(static_cast<size_t>(p - out_.data()) - 1);
+  }
+  out_.push_back(']');
+}
+
+void JsonOut::object(const Json::Object& o) {
+  out_.push_back('{');
+  bool first = true;
+  auto member = [&](const std::string& key, const Json& value) {
+    if (!first) out_.push_back(',');
+    first = false;
+    write_string(key, out_);
+    out_.push_back(':');
+    this->value(value);
+  };
+  if (canonical()) {
+    std::vector<const Json::Object::value_type*> order;
+    order.reserve(o.size());
+    for (const auto& kv : o) order.push_back(&kv);
+    std::sort(order.begin(), order.end(),
+              [](auto* a, auto* b) { return utf16_less(a->first, b->first); });
+    for (auto* kv : order) member(kv->first, kv->second);
+  } else {
+    for (const auto& kv : o) member(kv.first, kv.second);
+  }
+  out_.push_back('}');
+}
+
+void JsonOut::value(const Json& v) {
+  std::visit(
+      [&](const auto& x) {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, std::nullptr_t>) {
+          null();
+        } else if constexpr (std::is_same_v<T, bool>) {
+          boolean(x);
+        } else if constexpr (std::is_same_v<T, uint64_t>) {
+          unsigned_int(x);
+        } else if constexpr (std::is_same_v<T, int64_t>) {
+          signed_int(x);
+        } else if constexpr (std::is_same_v<T, double>) {
+          floating(x);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          string(x);
+        } else if constexpr (std::is_same_v<T, Json::Array>) {
+          out_.push_back('[');
+          for (size_t i = 0; i < x.size(); ++i) {
+            if (i) out_.push_back(',');
+            value(x[i]);
+          }
+          out_.push_back(']');
+        } else if constexpr (std::is_same_v<T, Json::Object>) {
+          object(x);
+        } else {
+          bytes(x.bytes.data(), x.bytes.size());
+        }
+      },
+      v.variant());
+}
+
+std::expected<void, JsonError> write_jcs(const Json& tree, std::string& buffer) {
+  size_t mark = buffer.size();
+  JsonOut out(JsonOut::Mode::kCanonical, buffer);
+  out.value(tree);
+  if (out.failed()) {
+    buffer.resize(mark);
+    return std::unexpected(JsonError{out.error(), 0, 0});
+  }
+  return {};
+}
+
+std::string write_compact(const Json& tree) {
+  std::string s;
+  s.reserve(128);
+  JsonOut out(JsonOut::Mode::kCompact, s);
+  out.value(tree);
+  return s;
+}
+
+}  // namespace quintrel::base

@@ -1,0 +1,308 @@
+// The strict JSON pull reader that every typed reader of the system stands on.
+//
+// It reads one document from bytes, without building a tree: the typed codecs
+// (base/codec.h) ask it for the value they expect next, so the first problem in
+// document order decides. Errors carry the reader's fixed texts and the line and
+// column where reading stopped; an error raised by a typed reader (an unknown or
+// missing field, a failed check) starts without a position and takes the
+// position at which its enclosing value ends.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/json_error.h"
+
+namespace quintrel::base {
+
+class Json;
+
+enum class ReadCode {
+  kEofWhileParsingList,
+  kEofWhileParsingObject,
+  kEofWhileParsingString,
+  kEofWhileParsingValue,
+  kExpectedColon,
+  kExpectedListCommaOrEnd,
+  kExpectedObjectCommaOrEnd,
+  kExpectedSomeIdent,
+  kExpectedSomeValue,
+  kInvalidEscape,
+  kInvalidNumber,
+  kNumberOutOfRange,
+  kInvalidUnicodeCodePoint,
+  kControlCharacterWhileParsingString,
+  kKeyMustBeAString,
+  kLoneLeadingSurrogateInHexEscape,
+  kTrailingComma,
+  kTrailingCharacters,
+  kUnexpectedEndOfHexEscape,
+  kRecursionLimitExceeded,
+};
+
+// A number as read: non-negative integers are unsigned, negative ones signed,
+// everything else (fraction, exponent, too large, -0) is a double.
+struct Number {
+  enum class Form { kUnsigned, kNegative, kFloat } form;
+  uint64_t u = 0;
+  int64_t i = 0;
+  double f = 0;
+};
+
+// What a value turned out to be, for "invalid type" and "invalid value" texts.
+std::string describe_unsigned(uint64_t v);
+std::string describe_signed(int64_t v);
+std::string describe_float(double v);
+std::string describe_string(std::string_view s);
+
+// Rust-style debug quoting of a text: quotes, backslashes and control
+// characters escaped.
+std::string debug_quote(std::string_view s);
+
+// "`A`", "`A` or `B`", "one of `A`, `B`, `C`".
+std::string one_of(const std::string_view* names, size_t count);
+
+class Reader {
+ public:
+  static constexpr int kDepthLimit = 128;
+
+  explicit Reader(std::string_view input) : in_(input) {}
+
+  // --- bytes ---------------------------------------------------------------
+  int peek() const { return pos_ < in_.size() ? static_cast<unsigned char>(in_[pos_]) : -1; }
+  // Skips JSON white space; the next byte, or -1 at the end of the input.
+  int peek_ws() {
+    while (pos_ < in_.size()) {
+      char c = in_[pos_];
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+      ++pos_;
+    }
+    return -1;
+  }
+  void eat() { ++pos_; }
+  size_t pos() const { return pos_; }
+  std::string_view input() const { return in_; }
+
+  // --- errors --------------------------------------------------------------
+  // Each returns false, so a failing reader can `return r.fail(...)`. Only the
+  // first error is kept: later ones come from clean-up reading after a failure.
+  bool fail(ReadCode code);       // at the bytes consumed so far
+  bool fail_peek(ReadCode code);  // also counting the byte looked at
+  bool fail_custom(std::string message);
+  void fix_position();
+  bool failed() const { return error_.has_value(); }
+  const JsonError& error() const { return *error_; }
+  JsonError take_error();
+
+  // Reads the value at the cursor to name it, then fails with
+  // "invalid type: {found}, expected {expected}".
+  bool invalid_type(std::string_view expected);
+  bool invalid_value(const std::string& found, std::string_view expected);
+
+  // --- depth ---------------------------------------------------------------
+  bool enter() {
+    if (--depth_left_ == 0) return fail_peek(ReadCode::kRecursionLimitExceeded);
+    return true;
+  }
+  void leave() { ++depth_left_; }
+
+  // --- scalars -------------------------------------------------------------
+  // Reads a string whose opening quote has been eaten. The view lives until the
+  // next string is read.
+  bool parse_str(std::string_view& out);
+  bool parse_ident(const char* rest);  // "ull", "rue", "alse"
+  // Reads a number; the cursor is on its first digit or its minus sign.
+  bool parse_number(Number& out);
+  bool string(std::string_view& out, std::string_view expected = "a string");
+  bool boolean(bool& out);
+  bool unsigned_int(uint64_t& out, uint64_t max, std::string_view expected);
+  bool signed_int(int64_t& out, int64_t min, int64_t max, std::string_view expected);
+  // True in `is_null` when the value is null, which is then consumed.
+  bool null_or_value(bool& is_null);
+  bool unit(std::string_view expected = "unit");
+  bool any(Json& out);
+  // Reads an integer 0 to 255 written plainly and followed at once by "," or
+  // "]"; consumes nothing and returns false otherwise. The fast path of byte
+  // arrays; anything else goes through the general number reader.
+  bool small_uint(uint8_t& out) {
+    const size_t n = in_.size();
+    size_t q = pos_;
+    if (q >= n) return false;
+    unsigned v = static_cast<unsigned char>(in_[q]) - '0';
+    if (v > 9) return false;
+    ++q;
+    if (v != 0) {
+      for (int k = 0; k < 2 && q < n; ++k, ++q) {
+        unsigned d = static_cast<unsigned char>(in_[q]) - '0';
+        if (d > 9) break;
+        v = v * 10 + d;
+      }
+    }
+    if (q >= n || (in_[q] != ',' && in_[q] != ']') || v > 255) return false;
+    out = static_cast<uint8_t>(v);
+    pos_ = q;
+    return true;
+  }
+  bool skip();  // an ignored value: no depth limit, no recursion
+
+  // Containers: the access objects walk the elements and members between the
+  // brackets; `seq`, `map` and `seq_or_map` wrap a visit with the opening
+  // bracket, the closing one and the error position.
+  class SeqAccess {
+   public:
+    explicit SeqAccess(Reader& r) : r_(r) {}
+    // Positions the reader on the next element; false in `has` at the end.
+    bool next(bool& has);
+    Reader& reader() { return r_; }
+
+   private:
+    Reader& r_;
+    bool first_ = true;
+  };
+
+  class MapAccess {
+   public:
+    explicit MapAccess(Reader& r) : r_(r) {}
+    // Reads the next key; false in `has` at the end of the object.
+    bool next_key(std::string_view& key, bool& has);
+    // Positions the reader on the key's opening quote without reading it.
+    bool next_key_start(bool& has);
+    bool colon();
+    Reader& reader() { return r_; }
+
+   private:
+    Reader& r_;
+    bool first_ = true;
+  };
+
+  template <class Visit>
+  bool seq(std::string_view expected, Visit&& visit) {
+    int c = peek_ws();
+    if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
+    bool ok;
+    if (c == '[') {
+      if (!enter()) return false;
+      eat();
+      SeqAccess access(*this);
+      ok = visit(access);
+      leave();
+      ok = end_seq() && ok;
+    } else {
+      ok = invalid_type(expected);
+    }
+    if (!ok) fix_position();
+    return ok;
+  }
+
+  template <class Visit>
+  bool map(std::string_view expected, Visit&& visit) {
+    int c = peek_ws();
+    if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
+    bool ok;
+    if (c == '{') {
+      if (!enter()) return false;
+      eat();
+      MapAccess access(*this);
+      ok = visit(access);
+      leave();
+      ok = end_map() && ok;
+    } else {
+      ok = invalid_type(expected);
+    }
+    if (!ok) fix_position();
+    return ok;
+  }
+
+  // A structure: an object, or an array of its field values.
+  template <class VisitSeq, class VisitMap>
+  bool seq_or_map(std::string_view expected, VisitSeq&& visit_seq, VisitMap&& visit_map) {
+    int c = peek_ws();
+    if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
+    bool ok;
+    if (c == '[') {
+      if (!enter()) return false;
+      eat();
+      SeqAccess access(*this);
+      ok = visit_seq(access);
+      leave();
+      ok = end_seq() && ok;
+    } else if (c == '{') {
+      if (!enter()) return false;
+      eat();
+      MapAccess access(*this);
+      ok = visit_map(access);
+      leave();
+      ok = end_map() && ok;
+    } else {
+      ok = invalid_type(expected);
+    }
+    if (!ok) fix_position();
+    return ok;
+  }
+
+  // An enumeration: a string naming the variant, or an object of one member
+  // named after it. `variant(name, in_object)` reads the name's variant (its
+  // data, if any, follows in the object form) and returns false on failure.
+  template <class Variant>
+  bool enumeration(Variant&& variant) {
+    int c = peek_ws();
+    if (c == '{') {
+      if (!enter()) return false;
+      eat();
+      bool ok = enum_object(variant);
+      leave();
+      if (!ok) return false;
+      c = peek_ws();
+      if (c == '}') {
+        eat();
+        return true;
+      }
+      return fail(c < 0 ? ReadCode::kEofWhileParsingObject : ReadCode::kExpectedSomeValue);
+    }
+    if (c == '"') {
+      std::string_view name;
+      if (!identifier(name)) return false;
+      return variant(name, false);
+    }
+    return fail_peek(c < 0 ? ReadCode::kEofWhileParsingValue : ReadCode::kExpectedSomeValue);
+  }
+
+  // Reads a variant or field name as a string; a failure of `check` (which
+  // sets a custom error) takes the position after the name.
+  bool identifier(std::string_view& name, std::string_view expected = "variant identifier");
+
+  // After a whole document: only white space may follow.
+  bool end();
+
+  bool end_seq();
+  bool end_map();
+
+ private:
+  template <class Variant>
+  bool enum_object(Variant& variant) {
+    std::string_view name;
+    if (!identifier(name)) return false;
+    std::string owned(name);  // the variant's data may read further strings
+    int c = peek_ws();
+    if (c != ':') return fail_peek(c < 0 ? ReadCode::kEofWhileParsingObject : ReadCode::kExpectedColon);
+    eat();
+    return variant(std::string_view(owned), true);
+  }
+
+  bool decode_hex_escape(uint16_t& out);
+  bool parse_escape(std::string& scratch);
+  bool parse_unicode_escape(std::string& scratch);
+  bool ignore_str();
+  bool ignore_number();
+  bool any_scalar_or_container(Json& out);
+
+  std::string_view in_;
+  size_t pos_ = 0;
+  int depth_left_ = kDepthLimit;
+  std::string scratch_;
+  std::optional<JsonError> error_;
+};
+
+}  // namespace quintrel::base
