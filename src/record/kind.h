@@ -40,8 +40,6 @@ std::span<const AuthorType> allowed_author_types(Kind kind);
 
 namespace quintrel::base {
 
-using namespace std::string_view_literals;
-
 template <>
 struct EnumNames<record::Kind> {
   static constexpr std::string_view names[] = {
