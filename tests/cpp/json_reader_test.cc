@@ -1,0 +1,142 @@
+// The strict reader over free JSON values: syntax messages and positions,
+// strings, numbers, nesting, skipping, and truncated input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "base/codec.h"
+#include "base/json_reader.h"
+
+namespace quintrel::base {
+namespace {
+
+std::string outcome(std::string_view text) {
+  auto r = from_json<Json>(text);
+  if (!r) return r.error().to_string();
+  return "ok " + write_compact(*r);
+}
+
+TEST(JsonReader, SyntaxMessagesAndPositions) {
+  struct Case {
+    std::string input, expected;
+  };
+  const Case cases[] = {
+      {"", "EOF while parsing a value at line 1 column 0"},
+      {"  \n ", "EOF while parsing a value at line 2 column 1"},
+      {"[1,2", "EOF while parsing a list at line 1 column 4"},
+      {"[1,2,]", "trailing comma at line 1 column 6"},
+      {"[1 2]", "expected `,` or `]` at line 1 column 4"},
+      {"[1]]", "trailing characters at line 1 column 4"},
+      {"{\"a\" 1}", "expected `:` at line 1 column 6"},
+      {"{\"a\":1 \"b\"}", "expected `,` or `}` at line 1 column 8"},
+      {"{1:2}", "key must be a string at line 1 column 2"},
+      {"{\"a\":1,}", "trailing comma at line 1 column 8"},
+      {"{\"a\":", "EOF while parsing a value at line 1 column 5"},
+      {"{", "EOF while parsing an object at line 1 column 1"},
+      {"x", "expected value at line 1 column 1"},
+      {"tru", "EOF while parsing a value at line 1 column 3"},
+      {"trux", "expected ident at line 1 column 4"},
+      {"nul", "EOF while parsing a value at line 1 column 3"},
+      {"\"abc", "EOF while parsing a string at line 1 column 4"},
+      {"\"a\\x\"", "invalid escape at line 1 column 4"},
+      {"\"\\u12g4\"", "invalid escape at line 1 column 7"},
+      {"\"\\u12", "EOF while parsing a string at line 1 column 5"},
+      {"\"\\udc00\"", "lone leading surrogate in hex escape at line 1 column 7"},
+      {"\"\\ud800\"", "unexpected end of hex escape at line 1 column 8"},
+      {"\"\\ud800\\n\"", "unexpected end of hex escape at line 1 column 9"},
+      {"\"\\ud800\\u0041\"", "lone leading surrogate in hex escape at line 1 column 13"},
+      {"\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+      {"\"\xff\"", "invalid unicode code point at line 1 column 3"},
+      {"\"\xc0\x80\"", "invalid unicode code point at line 1 column 4"},
+      {"\"\xed\xa0\x80\"", "invalid unicode code point at line 1 column 5"},
+      {"-", "EOF while parsing a value at line 1 column 1"},
+      {"-a", "invalid number at line 1 column 2"},
+      {"01", "invalid number at line 1 column 2"},
+      {"1.", "EOF while parsing a value at line 1 column 2"},
+      {"1.a", "invalid number at line 1 column 3"},
+      {"1e", "EOF while parsing a value at line 1 column 2"},
+      {"1e+x", "invalid number at line 1 column 4"},
+      {"1e400", "number out of range at line 1 column 5"},
+      {"-1e400", "number out of range at line 1 column 6"},
+      {"1e99999999999", "number out of range at line 1 column 12"},
+      {"1 2", "trailing characters at line 1 column 3"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(outcome(c.input), c.expected) << c.input;
+}
+
+TEST(JsonReader, ValuesAndNumberForms) {
+  EXPECT_EQ(outcome(" {\"b\":1,\"a\":[true,false,null],\"b\":2} "), "ok {\"a\":[true,false,null],\"b\":2}");
+  EXPECT_EQ(outcome("\"a\\u0000b\\/\\ud83d\\ude02\""), std::string("ok \"a\\u0000b/\xF0\x9F\x98\x82\""));
+  auto number = [](std::string_view text) { return from_json<Json>(text)->variant(); };
+  EXPECT_EQ(std::get<uint64_t>(number("18446744073709551615")), UINT64_MAX);
+  EXPECT_EQ(std::get<double>(number("18446744073709551616")), 18446744073709551616.0);
+  EXPECT_EQ(std::get<int64_t>(number("-9223372036854775808")), INT64_MIN);
+  EXPECT_EQ(std::get<double>(number("-9223372036854775809")), -9223372036854775809.0);
+  EXPECT_TRUE(std::signbit(std::get<double>(number("-0"))));
+  EXPECT_EQ(std::get<double>(number("1.0")), 1.0);
+  EXPECT_EQ(std::get<double>(number("1e-400")), 0.0);
+  EXPECT_EQ(std::get<double>(number("0e99999999999")), 0.0);
+  // Correctly rounded: the halfway case between two doubles rounds to even.
+  EXPECT_EQ(std::get<double>(number("9007199254740993.0")), 9007199254740992.0);
+  EXPECT_EQ(std::get<double>(number("2.4703282292062328e-324")), 5e-324);
+}
+
+TEST(JsonReader, NestingLimit) {
+  auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  EXPECT_EQ(outcome(nested(127)).substr(0, 2), "ok");
+  EXPECT_EQ(outcome(nested(128)), "recursion limit exceeded at line 1 column 128");
+  // A huge run of brackets fails at the limit, without deep recursion.
+  EXPECT_EQ(outcome(std::string(64 << 20, '[')), "recursion limit exceeded at line 1 column 128");
+}
+
+struct Skipping {
+  std::vector<uint8_t> keep;
+};
+
+}  // namespace
+
+template <>
+struct Fields<Skipping> {
+  static constexpr std::string_view name = "Skipping";
+  static constexpr bool skip_unknown = true;
+  static constexpr auto fields = std::make_tuple(field("keep", &Skipping::keep));
+};
+
+namespace {
+
+TEST(JsonReader, SkippedValues) {
+  auto read = [](std::string_view text) {
+    auto r = from_json<Skipping>(text);
+    return r ? "ok " + std::to_string(r->keep.size()) : r.error().to_string();
+  };
+  // Skipped values are checked for their grammar only: no range, no UTF-8, no depth.
+  EXPECT_EQ(read("{\"x\":{\"y\":[1e999,\"\xff\",{}]},\"keep\":[1]}"), "ok 1");
+  EXPECT_EQ(read("{\"x\":" + std::string(300, '[') + std::string(300, ']') + ",\"keep\":[]}"), "ok 0");
+  EXPECT_EQ(read("{\"x\":[1,],\"keep\":[]}"), "expected value at line 1 column 9");
+  EXPECT_EQ(read("{\"x\":{\"a\" 1},\"keep\":[]}"), "expected `:` at line 1 column 11");
+  EXPECT_EQ(read("{\"x\":[1 2]}"), "expected `,` or `]` at line 1 column 9");
+  EXPECT_EQ(read("{\"x\":" + std::string(1 << 20, '[')), "EOF while parsing a list at line 1 column 1048581");
+  EXPECT_EQ(read("{\"x\":1}"), "missing field `keep` at line 1 column 7");
+}
+
+TEST(JsonReader, TruncatedInputAlwaysFails) {
+  const std::string doc =
+      "{\"id\":[1,2,255],\"text\":\"a\\\"\\u00e9\\ud83d\\ude02\xc3\xa9\",\"n\":[-1,2.5e-3,1E+2,0,"
+      "18446744073709551616],\"o\":{\"t\":true,\"f\":false,\"z\":null,\"e\":{},\"a\":[]}}";
+  ASSERT_TRUE(from_json<Json>(doc));
+  for (size_t n = 0; n < doc.size(); ++n) {
+    auto r = from_json<Json>(std::string_view(doc).substr(0, n));
+    EXPECT_FALSE(r) << n;
+    if (!r) EXPECT_TRUE(r.error().has_position()) << n;
+    EXPECT_FALSE(from_json<Skipping>(std::string_view(doc).substr(0, n))) << n;
+  }
+}
+
+TEST(JsonReader, DebugQuoting) {
+  EXPECT_EQ(debug_quote("a\"b\\c\n\t\r"), R"("a\"b\\c\n\t\r")");
+  EXPECT_EQ(debug_quote(std::string("\0\x01\x7f", 3)), R"("\0\u{1}\u{7f}")");
+  EXPECT_EQ(debug_quote("\xC3\xA9'"), "\"\xC3\xA9'\"");
+}
+
+}  // namespace
+}  // namespace quintrel::base
