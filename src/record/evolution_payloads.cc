@@ -1,0 +1,55 @@
+#include "record/evolution_payloads.h"
+
+#include <tuple>
+
+#include "base/hash.h"
+
+namespace quintrel::record {
+
+std::expected<base::Id, base::JsonError> selection_approval_subject_hash(
+    std::string_view author, const std::optional<base::Id>& prior, const SelectionData& selection) {
+  // A tuple is written as a JSON array, in order; only the payload object's
+  // keys are sorted.
+  const std::tuple<std::string, std::string, std::optional<base::Id>, SelectionData> subject{
+      "quintrel.selection-approval.v0.3", std::string(author), prior, selection};
+  return base::sha256_canonical(subject);
+}
+
+}  // namespace quintrel::record
+
+namespace quintrel::base {
+namespace {
+constexpr std::string_view kOutcomeNames[] = {"selected", "none"};
+}  // namespace
+
+bool Codec<record::SelectionOutcome>::read(Reader& r, record::SelectionOutcome& v) {
+  return r.enumeration([&](std::string_view name, bool in_object) {
+    if (name == "none") {
+      v.selected.reset();
+      return !in_object || r.unit();
+    }
+    if (name != "selected") return unknown_variant(r, name, kOutcomeNames, std::size(kOutcomeNames));
+    if (!in_object) return r.fail_custom("invalid type: unit variant, expected struct variant");
+    v.selected.emplace();
+    return Codec<record::SelectionOutcome::Selected>::read(r, *v.selected);
+  });
+}
+
+void Codec<record::SelectionOutcome>::write(JsonOut& o, const record::SelectionOutcome& v) {
+  if (!v.selected) {
+    o.string("none");
+    return;
+  }
+  o.raw('{');
+  o.string("selected");
+  o.raw(':');
+  Codec<record::SelectionOutcome::Selected>::write(o, *v.selected);
+  o.raw('}');
+}
+
+std::optional<std::string> Fields<record::SelectionData>::check(const record::SelectionData& v) {
+  if (v.objective.empty()) return "selection objective must be non-empty";
+  return std::nullopt;
+}
+
+}  // namespace quintrel::base
