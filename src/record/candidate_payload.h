@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "record/artifact_ref.h"
 #include "record/binding_mode.h"
 
 namespace quintrel::record {
@@ -28,16 +29,6 @@ struct SourceBinding {
   std::optional<base::Id> manifest_hash;
   BindingMode binding = BindingMode::reported;
   bool operator==(const SourceBinding&) const = default;
-};
-
-// The identity of one artifact. Ordered by scheme, digest, then name, texts
-// bytewise, an absent name first: the order artifact lists are kept in.
-struct ArtifactRef {
-  std::string scheme;
-  std::string digest;  // lowercase hex
-  std::optional<std::string> name;
-  auto operator<=>(const ArtifactRef&) const = default;
-  bool operator==(const ArtifactRef&) const = default;
 };
 
 struct CandidateData {
@@ -83,13 +74,6 @@ struct Fields<record::SourceBinding> {
   static constexpr auto fields =
       std::make_tuple(field("git", &T::git), field("manifest_hash", &T::manifest_hash, kDefault),
                       field("binding", &T::binding));
-};
-template <>
-struct Fields<record::ArtifactRef> {
-  using T = record::ArtifactRef;
-  static constexpr std::string_view name = "ArtifactRef";
-  static constexpr auto fields = std::make_tuple(field("scheme", &T::scheme), field("digest", &T::digest),
-                                                 field("name", &T::name, kDefault));
 };
 template <>
 struct Fields<record::CandidateData> {
