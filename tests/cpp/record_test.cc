@@ -1,0 +1,174 @@
+// Records: the stored form and its strict reader, the content-address id over
+// the id form, and the order of refs.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "base/hash.h"
+#include "record/record.h"
+
+namespace quintrel::record {
+namespace {
+
+std::string ids(int byte, int size = 32) {
+  std::string s = "[";
+  for (int i = 0; i < size; ++i) s += (i ? "," : "") + std::to_string(byte);
+  return s + "]";
+}
+
+base::Id filled(uint8_t byte) {
+  base::Id id;
+  id.fill(byte);
+  return id;
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  auto at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+Record sample() {
+  return {filled(9), filled(1), filled(2), 7, {"alice", AuthorType::User, std::nullopt}, Kind::Candidate,
+          filled(3), base::to_bytes(R"({"a":1})"), {{RefType::Cause, filled(4)}, {RefType::Use, filled(5)}},
+          Evidence::Reported};
+}
+
+// sample() in its stored form and in its id form, written out by hand.
+const std::string kStored =
+    R"({"author":{"id":"alice","signature":null,"type":"User"},"data":[123,34,97,34,58,49,125],)"
+    R"("evidence":"Reported","id":)" + ids(9) + R"(,"kind":"Candidate","refs":[{"target":)" + ids(4) +
+    R"(,"type":"Cause"},{"target":)" + ids(5) + R"(,"type":"Use"}],"schema":)" + ids(3) + R"(,"space":)" +
+    ids(1) + R"(,"thread":)" + ids(2) + R"(,"time":7})";
+const std::string kIdForm = replaced(replaced(kStored, R"(,"signature":null)", ""), R"("id":)" + ids(9) + ",", "");
+const std::string kArray = "[" + ids(9) + "," + ids(1) + "," + ids(2) + R"(,7,["alice","User",null],"Candidate",)" +
+                           ids(3) + R"(,[123,34,97,34,58,49,125],[["Cause",)" + ids(4) + R"(],["Use",)" + ids(5) +
+                           R"(]],"Reported")";
+
+TEST(Record, StoredFormAndId) {
+  const Record r = sample();
+  EXPECT_EQ(*base::canonical_json(r), kStored);
+  EXPECT_EQ(base::from_json<Record>(kStored), r);
+  EXPECT_EQ(base::from_json<Record>(kArray + "]"), r);
+  EXPECT_EQ(r.compute_id(), base::sha256(kIdForm));
+
+  Record s = r;
+  s.author.signature = Signature{"ab", {1, 2}};
+  const std::string sig = R"("signature":{"key_id":"ab","sig":[1,2]})";
+  EXPECT_EQ(*base::canonical_json(s), replaced(kStored, R"("signature":null)", sig));
+  auto done = Record(s).with_computed_id();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->id, base::sha256(replaced(kIdForm, R"("id":"alice",)", R"("id":"alice",)" + sig + ",")));
+}
+
+TEST(Record, IdCoversEverythingButId) {
+  const auto id = *sample().compute_id();
+  const std::function<void(Record&)> changes[] = {
+      [](Record& r) { r.space[31] ^= 1; },        [](Record& r) { r.thread[0] ^= 1; },
+      [](Record& r) { r.time = 8; },              [](Record& r) { r.author.id = "bob"; },
+      [](Record& r) { r.author.type = AuthorType::System; },
+      [](Record& r) { r.author.signature = Signature{}; },
+      [](Record& r) { r.kind = Kind::Selection; }, [](Record& r) { r.schema[5] ^= 1; },
+      [](Record& r) { r.data[3] ^= 1; },          [](Record& r) { std::swap(r.refs[0], r.refs[1]); },
+      [](Record& r) { r.refs.pop_back(); },       [](Record& r) { r.evidence = Evidence::Assumed; },
+  };
+  for (size_t i = 0; i < std::size(changes); ++i) {
+    Record r = sample();
+    changes[i](r);
+    EXPECT_NE(r.compute_id(), id) << i;
+  }
+  Record r = sample();
+  r.id = filled(0xee);
+  EXPECT_EQ(r.compute_id(), id);
+}
+
+TEST(Record, TimeBeyondSafeIntegers) {
+  Record r = sample();
+  r.time = 9007199254740991;
+  EXPECT_EQ(r.compute_id(), base::sha256(replaced(kIdForm, R"("time":7)", R"("time":9007199254740991)")));
+  r.time = 9007199254740992;
+  const base::JsonError error{"integer 9007199254740992 exceeds the I-JSON safe range required by JCS", 0, 0};
+  EXPECT_EQ(r.compute_id(), std::unexpected(error));
+  EXPECT_EQ(std::move(r).with_computed_id(), std::unexpected(error));
+  auto read = base::from_json<Record>(replaced(kStored, R"("time":7)", R"("time":18446744073709551615)"));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->time, UINT64_MAX);
+}
+
+template <class T>
+std::string error_of(std::string_view text) {
+  auto r = base::from_json<T>(text);
+  return r ? "ok" : r.error().to_string();
+}
+
+TEST(Record, ReaderTexts) {
+  const std::string fields =
+      "expected one of `id`, `space`, `thread`, `time`, `author`, `kind`, `schema`, `data`, `refs`, `evidence`";
+  struct Case {
+    std::string (*probe)(std::string_view);
+    std::string input, expected;
+    std::string until = "";  // the error is positioned after this text's first match; "" is the end
+  };
+  const Case cases[] = {
+      {error_of<Record>, replaced(kStored, R"(,"signature":null)", ""), "ok"},
+      {error_of<Record>, replaced(kStored, R"("time":7)", R"("time":7,"time":7)"), "duplicate field `time`",
+       R"(7,"time")"},
+      {error_of<Record>, replaced(kStored, R"("time":7)", R"("time":7,"x":1)"), "unknown field `x`, " + fields,
+       R"("x")"},
+      {error_of<Record>, replaced(kStored, R"("id":)" + ids(9) + ",", ""), "missing field `id`"},
+      {error_of<Record>, replaced(kStored, R"(,"time":7)", ""), "missing field `time`"},
+      {error_of<Record>, replaced(kStored, ids(9), ids(9, 31)), "invalid length 31, expected an array of length 32",
+       ids(9, 31)},
+      {error_of<Record>, replaced(kStored, ids(9), "[-1" + ids(9, 31).substr(2)),
+       "invalid value: integer `-1`, expected u8", "[-1"},
+      {error_of<Record>, replaced(kStored, "[123,34", "[123,256"), "invalid value: integer `256`, expected u8",
+       "[123,256"},
+      {error_of<Record>, kArray.substr(0, kArray.rfind(',')) + "]",
+       "invalid length 9, expected struct Record with 10 elements"},
+      {error_of<Record>, kArray + ",1]", "trailing characters", R"("Reported",1)"},
+      {error_of<Author>, R"({"type":"User","id":"a"})", "ok"},
+      {error_of<Author>, R"(["a","User"])", "invalid length 2, expected struct Author with 3 elements"},
+      {error_of<Signature>, R"(["k"])", "invalid length 1, expected struct Signature with 2 elements"},
+      {error_of<Ref>, R"(["Use"])", "invalid length 1, expected struct Ref with 2 elements"},
+  };
+  for (const auto& c : cases) {
+    std::string expected = c.expected;
+    if (expected != "ok") {
+      size_t column = c.until.empty() ? c.input.size() : c.input.find(c.until) + c.until.size();
+      expected += " at line 1 column " + std::to_string(column);
+    }
+    EXPECT_EQ(c.probe(c.input), expected) << c.input;
+  }
+}
+
+TEST(Refs, SortAndDedup) {
+  // A ref as its type (Cause, Use, reQuire, Replace), then the first and last
+  // bytes of its target.
+  auto parse = [](std::string_view text) {
+    std::vector<Ref> refs;
+    for (size_t i = 0; i + 2 < text.size(); i += 4) {
+      Ref ref{static_cast<RefType>(std::string_view("CUQR").find(text[i])), {}};
+      ref.target[0] = text[i + 1] == 'f' ? 0xff : text[i + 1] - '0';
+      ref.target[31] = text[i + 2] - '0';
+      refs.push_back(ref);
+    }
+    return refs;
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"R10", "R10"},
+      {"R10 C20 U30 U30", "C20 U30 R10"},
+      {"Uf0 U00", "U00 Uf0"},
+      {"U02 U01 U10", "U01 U02 U10"},
+      {"U10 Q10 U10", "U10 Q10"},
+      {"R00 Q00 U00 C00 C00 R00", "C00 U00 Q00 R00"},
+  };
+  for (const auto& [input, expected] : cases) {
+    auto refs = parse(input);
+    sort_and_dedup_refs(refs);
+    EXPECT_EQ(refs, parse(expected)) << input;
+  }
+}
+
+}  // namespace
+}  // namespace quintrel::record

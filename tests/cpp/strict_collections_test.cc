@@ -1,0 +1,74 @@
+// The collections of the verifier rules: repetitions refused, arrays in the
+// collection's order (bytes, ordinals), canonical objects by UTF-16 units.
+#include <gtest/gtest.h>
+
+#include "base/codec.h"
+#include "record/evidence.h"
+#include "record/kind.h"
+
+namespace quintrel::record {
+namespace {
+
+using Roles = std::map<std::string, AuthorType>;
+using Thresholds = std::map<Kind, Evidence>;
+using Texts = std::set<std::string>;
+using Kinds = std::set<Kind>;
+using KindMap = std::map<base::Id, Kind>;
+
+// The compact and the canonical text of what was read, or the error.
+template <class T>
+std::string probe(std::string_view text) {
+  auto r = base::from_json<T>(text);
+  return r ? base::compact_json(*r) + " | " + *base::canonical_json(*r) : r.error().to_string();
+}
+
+std::string id_text(int first, int size = 32) {
+  std::string s = "[" + std::to_string(first);
+  for (int i = 1; i < size; ++i) s += ",0";
+  return s + "]";
+}
+
+TEST(StrictCollections, ReadAndWritten) {
+  const std::string one = id_text(1), two = id_text(2), kinds =
+      "expected one of `Request`, `Action`, `Response`, `Result`, `Summary`, `Approval`, `Capability`, "
+      "`Usage`, `Refusal`, `Verdict`, `Plan`, `Retraction`, `Candidate`, `Evaluation`, `Selection`, `Requirement`";
+  struct Case {
+    std::string (*probe)(std::string_view);
+    std::string input, expected;
+  };
+  const Case table[] = {
+      {probe<Roles>, "{}", "{} | {}"},
+      {probe<Texts>, "[]", "[] | []"},
+      {probe<KindMap>, "[]", "[] | []"},
+      {probe<Kinds>, R"(["Selection","Request"])", R"(["Request","Selection"] | ["Request","Selection"])"},
+      {probe<Thresholds>, R"({"Selection":"Inferred","Candidate":"Assumed"})",
+       R"({"Candidate":"Assumed","Selection":"Inferred"} | {"Candidate":"Assumed","Selection":"Inferred"})"},
+      // U+FB01 sorts before U+1F600 by bytes, after it by UTF-16 units.
+      {probe<Texts>, "[\"\U0001F600\",\"\uFB01\"]", "[\"\uFB01\",\"\U0001F600\"] | [\"\uFB01\",\"\U0001F600\"]"},
+      {probe<Roles>, "{\"\U0001F600\":\"User\",\"\uFB01\":\"System\"}",
+       "{\"\uFB01\":\"System\",\"\U0001F600\":\"User\"} | {\"\U0001F600\":\"User\",\"\uFB01\":\"System\"}"},
+      {probe<KindMap>, "[[" + two + ",\"Plan\"],[" + one + ",\"Usage\"]]",
+       "[[" + one + ",\"Usage\"],[" + two + ",\"Plan\"]] | [[" + one + ",\"Usage\"],[" + two + ",\"Plan\"]]"},
+
+      {probe<Thresholds>, R"({"Candidate":"Verified","Candidate":"Verified"})",
+       "duplicate map key at line 1 column 47"},
+      {probe<Roles>, R"({"a":"User","\u0061":"System"})", "duplicate map key at line 1 column 30"},
+      {probe<Roles>, R"({"a":"User","b":"User","a":"User","c":"User"})", "duplicate map key at line 1 column 33"},
+      {probe<Thresholds>, R"({"Nope":"Reported"})", "unknown variant `Nope`, " + kinds + " at line 1 column 7"},
+      {probe<Roles>, R"("x")",
+       R"(invalid type: string "x", expected a JSON object with unique keys at line 1 column 3)"},
+      {probe<Texts>, "{}", "invalid type: map, expected a sequence with unique members at line 1 column 0"},
+      {probe<Kinds>, R"(["Plan",{"Plan":null}])", "duplicate set member at line 1 column 22"},
+      {probe<KindMap>, R"(["x"])", R"(invalid type: string "x", expected a tuple of size 2 at line 1 column 4)"},
+      {probe<KindMap>, "[[" + one + ",\"Plan\",1]]", "trailing characters at line 1 column 76"},
+      {probe<KindMap>, "[[" + id_text(1, 31) + ",\"Plan\"]]",
+       "invalid length 31, expected an array of length 32 at line 1 column 65"},
+      {probe<KindMap>, "[[" + one + ",\"plan\"]]", "unknown variant `plan`, " + kinds + " at line 1 column 74"},
+      {probe<KindMap>, "[[" + one + ",\"Plan\"],[" + one + ",\"Usage\"]]",
+       "duplicate key in pair-encoded map at line 1 column 152"},
+  };
+  for (const auto& c : table) EXPECT_EQ(c.probe(c.input), c.expected) << c.input;
+}
+
+}  // namespace
+}  // namespace quintrel::record
