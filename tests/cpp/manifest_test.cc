@@ -40,8 +40,8 @@ struct Tree {
     ::fchmod(fd, mode);  // whatever the umask
     ::close(fd);
   }
-  void add(std::initializer_list<std::string> specs) const {
-    for (const std::string& s : specs) {
+  void add(std::initializer_list<std::string> nodes) const {
+    for (const std::string& s : nodes) {
       size_t arrow = s.find("->");
       if (s.back() == '/') ASSERT_EQ(::mkdir(at(s).c_str(), 0755), 0) << s;
       else if (arrow != std::string::npos)
