@@ -1,0 +1,175 @@
+#include "manifest/dir_io.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quintrel::manifest {
+
+ManifestError os_error(int code) {
+  char buf[256];
+  // The GNU form returns the text, which need not be in buf.
+  const char* text = strerror_r(code, buf, sizeof buf);
+  return ManifestError{ManifestError::Kind::Os, code,
+                       std::string(text) + " (os error " + std::to_string(code) + ")"};
+}
+
+ManifestError invalid_data(std::string_view text) {
+  return ManifestError{ManifestError::Kind::InvalidData, 0, std::string(text)};
+}
+
+bool valid_utf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size(), i = 0;
+  while (i < n) {
+    unsigned c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
+    else return false;
+    if (n - i < len) return false;
+    for (size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (p[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if (len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) return false;
+    if (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+void Fd::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+namespace {
+
+int open_retry(int dir_fd, const char* name, int flags) {
+  int fd;
+  do fd = ::openat(dir_fd, name, flags);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+std::expected<Fd, ManifestError> open_root(const std::string& path) {
+  int fd = open_retry(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(os_error(errno));
+  return Fd(fd);
+}
+
+std::expected<Fd, ManifestError> open_dir_at(int dir_fd, const char* name) {
+  int fd = open_retry(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    // With one component and no-follow, these mean the entry is no longer a directory.
+    if (errno == ELOOP || errno == ENOTDIR) return std::unexpected(invalid_data(kChangedTypeText));
+    return std::unexpected(os_error(errno));
+  }
+  return Fd(fd);
+}
+
+std::expected<std::pair<dev_t, ino_t>, ManifestError> identity(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return std::unexpected(os_error(errno));
+  return std::pair{st.st_dev, st.st_ino};
+}
+
+std::expected<std::vector<DirEntry>, ManifestError> list_dir(int dir_fd) {
+  // fdopendir takes the descriptor it is given; the caller keeps its own.
+  int dup_fd = ::fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
+  if (dup_fd < 0) return std::unexpected(os_error(errno));
+  DIR* dir = ::fdopendir(dup_fd);
+  if (!dir) {
+    int err = errno;
+    ::close(dup_fd);
+    return std::unexpected(os_error(err));
+  }
+  std::vector<DirEntry> out;
+  for (;;) {
+    errno = 0;
+    const dirent* d = ::readdir(dir);
+    if (!d) {
+      int err = errno;
+      ::closedir(dir);
+      if (err != 0) return std::unexpected(os_error(err));
+      return out;
+    }
+    const char* n = d->d_name;
+    if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+    EntryType type;
+    switch (d->d_type) {
+      case DT_DIR: type = EntryType::Directory; break;
+      case DT_REG: type = EntryType::File; break;
+      case DT_LNK: type = EntryType::Symlink; break;
+      case DT_UNKNOWN: type = EntryType::Unknown; break;
+      default: type = EntryType::Other; break;
+    }
+    out.push_back(DirEntry{n, type});
+  }
+}
+
+std::expected<EntryType, ManifestError> entry_type_at(int dir_fd, const char* name) {
+  struct stat st;
+  if (::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return std::unexpected(os_error(errno));
+  if (S_ISDIR(st.st_mode)) return EntryType::Directory;
+  if (S_ISREG(st.st_mode)) return EntryType::File;
+  if (S_ISLNK(st.st_mode)) return EntryType::Symlink;
+  return EntryType::Other;
+}
+
+std::expected<FileHash, ManifestError> hash_file_at(int dir_fd, const char* name, std::vector<char>& buffer) {
+  // Non-blocking so that a FIFO put in the file's place cannot stall the open.
+  int raw = open_retry(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (raw < 0) {
+    // A link refuses no-follow with ELOOP, a socket refuses any open with ENXIO.
+    if (errno == ELOOP || errno == ENXIO) return std::unexpected(invalid_data(kChangedTypeText));
+    return std::unexpected(os_error(errno));
+  }
+  Fd fd(raw);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return std::unexpected(os_error(errno));
+  if (!S_ISREG(st.st_mode)) return std::unexpected(invalid_data(kChangedTypeText));
+  base::Sha256 h;
+  for (;;) {
+    ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(os_error(errno));
+    }
+    if (got == 0) break;
+    h.update(buffer.data(), static_cast<size_t>(got));
+  }
+  return FileHash{h.finish(), (st.st_mode & S_IXUSR) != 0};
+}
+
+std::expected<std::string, ManifestError> read_link_at(int dir_fd, const char* name) {
+  std::string target(256, '\0');
+  for (;;) {
+    ssize_t got = ::readlinkat(dir_fd, name, target.data(), target.size());
+    if (got < 0) {
+      if (errno == EINVAL) return std::unexpected(invalid_data(kChangedTypeText));
+      return std::unexpected(os_error(errno));
+    }
+    if (static_cast<size_t>(got) < target.size()) {
+      target.resize(static_cast<size_t>(got));
+      return target;
+    }
+    target.resize(target.size() * 2);  // possibly cut short: try again with room to spare
+  }
+}
+
+}  // namespace quintrel::manifest

@@ -1,0 +1,249 @@
+// The manifest walk over real temporary trees, and the manifest hash against
+// canonical texts written out by hand.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "manifest/dir_io.h"
+#include "manifest/manifest.h"
+
+namespace quintrel::manifest {
+namespace {
+
+const std::string kNonUtf8 = "non-UTF-8 path is not representable in a manifest";
+const std::string kChanged = "entry changed type during the manifest walk";
+
+// A fresh directory under the system's temporary directory, removed afterwards.
+// Names ending in "/" are directories, "->" makes a link, "|" a FIFO, "=" a socket.
+struct Tree {
+  std::string root;
+  Tree() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "quintrel-manifest-XXXXXX").string();
+    root = ::mkdtemp(tmpl.data());
+  }
+  ~Tree() { std::filesystem::remove_all(root); }
+  std::string at(const std::string& rel) const { return root + "/" + rel; }
+  void file(const std::string& rel, const std::string& content, mode_t mode = 0644) const {
+    int fd = ::open(at(rel).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size())) << rel;
+    ::fchmod(fd, mode);  // whatever the umask
+    ::close(fd);
+  }
+  void add(std::initializer_list<std::string> nodes) const {
+    for (const std::string& s : nodes) {
+      size_t arrow = s.find("->");
+      if (s.back() == '/') ASSERT_EQ(::mkdir(at(s).c_str(), 0755), 0) << s;
+      else if (arrow != std::string::npos)
+        ASSERT_EQ(::symlink(s.substr(arrow + 2).c_str(), at(s.substr(0, arrow)).c_str()), 0) << s;
+      else if (s.back() == '|') ASSERT_EQ(::mkfifo(at(s.substr(0, s.size() - 1)).c_str(), 0644), 0) << s;
+      else if (s.back() == '=') {
+        sockaddr_un addr{AF_UNIX, {}};
+        at(s.substr(0, s.size() - 1)).copy(addr.sun_path, sizeof addr.sun_path - 1);
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << s;
+        ::close(fd);
+      }
+    }
+  }
+};
+
+// A canonical manifest text from (path, mode, hashed bytes) in the order given.
+std::string canonical(const std::vector<std::array<std::string, 3>>& members) {
+  std::string out = "{";
+  for (const auto& [path, mode, hashed] : members)
+    out += (out.size() > 1 ? ",\"" : "\"") + path + "\":{\"mode\":\"" + mode + "\",\"sha256\":\"" +
+           base::hex_encode(base::sha256(hashed)) + "\"}";
+  return out + "}";
+}
+
+std::vector<std::string> paths_of(const std::vector<ManifestEntry>& entries) {
+  std::vector<std::string> out;
+  for (const auto& e : entries) out.push_back(e.path);
+  return out;
+}
+
+std::string error_of(const std::string& root) {
+  auto r = manifest_from_dir(root, {});
+  return r ? "ok" : r.error().message;
+}
+
+// Runs fn in a child process (for process-wide changes); its exit code, or -1.
+int in_child(const std::function<int()>& fn) {
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(fn());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Manifest, WalkOrderModesAndHash) {
+  Tree t;
+  const std::string big(1024 * 1024 + 7, 'q'), far(300, 'L');  // past one read chunk, one link buffer
+  t.add({"c/", "c/d/", "e/", "empty/", "sub/", ".git/", "e/.git/", "link->c", "dangling->nowhere", "long->" + far,
+         "pipe|", "sock="});
+  for (auto [path, content, mode] : std::vector<std::tuple<std::string, std::string, mode_t>>{
+           {"b.txt", "bee", 0644}, {"a.sh", "echo", 0744}, {"g.sh", "group", 0654}, {".gitignore", "*.o", 0644},
+           {"big", big, 0644}, {".git/HEAD", "ref", 0644}, {"e/.git/x", "hidden", 0755}, {"sub/.git", "gitdir", 0644},
+           {"sub/k", "k", 0644}, {"e/x", "x", 0644}, {"c/z", "z", 0700}, {"c/d/f", "f", 0600}})
+    t.file(path, content, mode);
+
+  auto got = manifest_from_dir(t.root, {});
+  ASSERT_TRUE(got) << got.error().message;
+  EXPECT_EQ(paths_of(*got), (std::vector<std::string>{".gitignore", "a.sh", "b.txt", "big", "dangling", "g.sh", "link",
+                                                      "long", "sub/k", "e/x", "c/z", "c/d/f"}));
+  EXPECT_EQ(manifest_hash(*got),
+            base::sha256(canonical({{".gitignore", "100644", "*.o"}, {"a.sh", "100755", "echo"},
+                                    {"b.txt", "100644", "bee"}, {"big", "100644", big}, {"c/d/f", "100644", "f"},
+                                    {"c/z", "100755", "z"}, {"dangling", "120000", "nowhere"}, {"e/x", "100644", "x"},
+                                    {"g.sh", "100644", "group"}, {"link", "120000", "c"}, {"long", "120000", far},
+                                    {"sub/k", "100644", "k"}})));
+}
+
+// Keys go by UTF-16 code units: U+1F600 (surrogates D83D DE00) before U+FB01,
+// although its UTF-8 bytes (F0 ..) sort after EF AC 81. The walk goes by bytes.
+TEST(Manifest, EmptyTreesDuplicatesAndNamesOutsideTheBasicPlane) {
+  Tree t;
+  t.add({".git/", "nothing/"});
+  t.file(".git/config", "c");
+  EXPECT_EQ(manifest_hash(manifest_from_dir(t.root, {}).value()), base::sha256("{}"));
+  ManifestEntry a{"a", base::sha256("1"), ManifestMode::File}, a2{"a", base::sha256("1"), ManifestMode::Executable};
+  EXPECT_EQ(manifest_hash(std::vector{a, a2}), std::nullopt);
+
+  const std::string ligature = "\xEF\xAC\x81", smiley = "\xF0\x9F\x98\x80";
+  t.file(smiley, "s");
+  t.file(ligature, "l");
+  auto got = manifest_from_dir(t.root, {}).value();
+  EXPECT_EQ(paths_of(got), (std::vector<std::string>{ligature, smiley}));
+  EXPECT_EQ(manifest_hash(got), base::sha256(canonical({{smiley, "100644", "s"}, {ligature, "100644", "l"}})));
+}
+
+TEST(Manifest, WhatChangesTheHash) {
+  const timespec old[2] = {{1, 0}, {1, 0}};
+  const std::vector<std::tuple<const char*, std::function<void(const Tree&)>, bool>> cases = {
+      {"nothing", [](const Tree&) {}, false},
+      {"timestamps", [&](const Tree& t) { ::utimensat(AT_FDCWD, t.at("d/f").c_str(), old, 0); }, false},
+      {"group and other bits", [](const Tree& t) { ::chmod(t.at("d/f").c_str(), 0677); }, false},
+      {"owner execute", [](const Tree& t) { ::chmod(t.at("d/f").c_str(), 0744); }, true},
+      {"one byte", [](const Tree& t) { t.file("d/f", "content!"); }, true},
+      {"rename", [](const Tree& t) { ::rename(t.at("d/f").c_str(), t.at("d/g").c_str()); }, true},
+      {"link target", [](const Tree& t) { ::unlink(t.at("l").c_str()), t.add({"l->d/g"}); }, true},
+  };
+  for (const auto& [name, change, changes] : cases) {
+    Tree t;
+    t.add({"d/", "l->d/f"});
+    t.file("d/f", "content?");
+    auto before = manifest_hash(manifest_from_dir(t.root, {}).value());
+    change(t);
+    EXPECT_EQ(before != manifest_hash(manifest_from_dir(t.root, {}).value()), changes) << name;
+  }
+}
+
+TEST(Manifest, Gitlinks) {
+  const std::string oid40(40, 'a'), oid64 = std::string(63, '0') + "f";
+  Tree t;
+  t.add({"mod/", "mod2/"});
+  t.file("mod/inner", "i");
+  t.file("mod2/\xff", "never examined");
+  t.file("file", "replaced");
+  t.file("kept", "k");
+  auto got = manifest_from_dir(t.root, {{"mod", oid40}, {"file", oid64}, {"absent/deep", oid40}, {"mod2", oid64}});
+  ASSERT_TRUE(got) << got.error().message;
+  EXPECT_EQ(paths_of(*got), (std::vector<std::string>{"kept", "absent/deep", "file", "mod", "mod2"}));
+  EXPECT_EQ(manifest_hash(*got), base::sha256(canonical({{"absent/deep", "160000", oid40}, {"file", "160000", oid64},
+                                                         {"kept", "100644", "k"}, {"mod", "160000", oid40},
+                                                         {"mod2", "160000", oid64}})));
+  for (std::string bad : {std::string(39, 'a'), std::string(41, 'a'), std::string(40, 'A'), std::string(39, 'a') + "g",
+                          std::string(), std::string(63, 'a')}) {
+    auto r = manifest_from_dir(t.root, {{"mod2", oid40}, {"y", bad}});
+    ASSERT_FALSE(r) << bad;
+    EXPECT_EQ(r.error().kind, ManifestError::Kind::InvalidData);
+    EXPECT_EQ(r.error().message, "gitlink OID is not a 40- or 64-hex string");
+  }
+}
+
+TEST(Manifest, Failures) {
+  for (const auto& [name, file, link, expected] : std::vector<std::array<std::string, 4>>{
+           {"broken two-byte name", "d/ok\xc3\x28", "", kNonUtf8},
+           {"encoded surrogate", "\xed\xa0\x80", "", kNonUtf8},
+           {"link target", "", "l->\xfe", kNonUtf8},
+           {"under .git", ".git/\xff", "", "ok"}}) {
+    Tree t;
+    t.add({"d/", ".git/"});
+    if (!file.empty()) t.file(file, "x");
+    if (!link.empty()) t.add({link});
+    EXPECT_EQ(error_of(t.root), expected) << name;
+  }
+  Tree t;
+  t.file("plain", "p");
+  EXPECT_EQ(error_of(t.at("missing")), "No such file or directory (os error 2)");
+  EXPECT_EQ(error_of(t.at("plain")), "Not a directory (os error 20)");
+  EXPECT_EQ(manifest_from_dir(t.at("plain"), {}).error().os_code, ENOTDIR);
+}
+
+// An entry replaced after it was listed: the step that meets it refuses it.
+TEST(Manifest, EntriesSwappedAfterListing) {
+  Tree t;
+  t.add({"dir/", "link->dir", "fifo|", "sock="});
+  t.file("file", "f");
+  Fd dir = open_root(t.root).value();
+  std::vector<char> buffer(16);
+  auto msg = [](const auto& r) { return r ? std::string("ok") : r.error().message; };
+  for (auto name : {"fifo", "link", "dir", "sock"})  // the FIFO must not wait for a writer
+    EXPECT_EQ(msg(hash_file_at(dir.get(), name, buffer)), kChanged) << name;
+  EXPECT_EQ(msg(hash_file_at(dir.get(), "gone", buffer)), "No such file or directory (os error 2)");
+  EXPECT_EQ(msg(open_dir_at(dir.get(), "link")), kChanged);
+  EXPECT_EQ(msg(open_dir_at(dir.get(), "file")), kChanged);
+  EXPECT_EQ(msg(read_link_at(dir.get(), "file")), kChanged);
+}
+
+// Deeper than the walk keeps descriptors open for, with a branch left at every
+// level until the deep chain is done, under a descriptor limit it would exceed.
+TEST(Manifest, DeepTreeWithinFewDescriptors) {
+  Tree t;
+  std::vector<std::string> expected, branches;
+  std::string p;
+  for (int i = 0; i <= 200; p += "z/", ++i) {
+    t.file(p + "f", "f");
+    expected.push_back(p + "f");
+    if (i == 200) break;
+    t.add({p + "a/", p + "z/"});
+    t.file(p + "a/g", "g");
+    branches.insert(branches.begin(), p + "a/g");  // walked on the way back up
+  }
+  expected.insert(expected.end(), branches.begin(), branches.end());
+  EXPECT_EQ(in_child([&] {
+              rlimit lim{100, 100};
+              if (::setrlimit(RLIMIT_NOFILE, &lim) != 0) return 2;
+              auto got = manifest_from_dir(t.root, {});
+              return got && paths_of(*got) == expected ? 0 : 1;
+            }),
+            0);
+}
+
+// A bind mount of the root inside itself would otherwise be walked again.
+TEST(Manifest, DirectoryReachedTwice) {
+  Tree t;
+  t.add({"sub/"});
+  int code = in_child([&] {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(t.root.c_str(), t.at("sub").c_str(), nullptr, MS_BIND, nullptr) != 0)
+      return 2;
+    return error_of(t.root) == "directory reached twice during the manifest walk" ? 0 : 1;
+  });
+  if (code == 2) GTEST_SKIP() << "bind mounts are not permitted here";
+  EXPECT_EQ(code, 0);
+}
+
+}  // namespace
+}  // namespace quintrel::manifest
