@@ -2,12 +2,6 @@
 
 namespace quintrel::base {
 
-bool unknown_variant(Reader& r, std::string_view name, const std::string_view* names, size_t count) {
-  r.fail_custom("unknown variant `" + std::string(name) + "`, expected " + one_of(names, count));
-  r.fix_position();
-  return false;
-}
-
 bool unknown_field(Reader& r, std::string_view name, const std::string_view* names, size_t count) {
   if (count == 0) return r.fail_custom("unknown field `" + std::string(name) + "`, there are no fields");
   return r.fail_custom("unknown field `" + std::string(name) + "`, expected " + one_of(names, count));

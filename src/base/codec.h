@@ -258,16 +258,11 @@ std::optional<E> enum_from_name(std::string_view name) {
   return std::nullopt;
 }
 
-// Fails with "unknown variant `{}`, expected {}", positioned after the name.
-bool unknown_variant(Reader& r, std::string_view name, const std::string_view* names, size_t count);
-
 template <NamedEnum E>
 struct Codec<E> {
   static bool read(Reader& r, E& v) {
-    return r.enumeration([&](std::string_view name, bool in_object) {
-      auto e = enum_from_name<E>(name);
-      if (!e) return unknown_variant(r, name, EnumNames<E>::names, enum_count<E>());
-      v = *e;
+    return r.enumeration(EnumNames<E>::names, enum_count<E>(), [&](size_t index, bool in_object) {
+      v = static_cast<E>(index);
       return !in_object || r.unit();
     });
   }
@@ -285,7 +280,7 @@ bool read_key(Reader& r, std::string_view text, K& key) {
     return true;
   } else {
     auto e = enum_from_name<K>(text);
-    if (!e) return unknown_variant(r, text, EnumNames<K>::names, enum_count<K>());
+    if (!e) return r.unknown_variant(text, EnumNames<K>::names, enum_count<K>());
     key = *e;
     return true;
   }

@@ -157,14 +157,10 @@ std::string debug_quote(std::string_view s) {
 
 std::string one_of(const std::string_view* names, size_t count) {
   std::string out;
-  if (count == 1) return "`" + std::string(names[0]) + "`";
-  if (count == 2) return "`" + std::string(names[0]) + "` or `" + std::string(names[1]) + "`";
-  out = "one of ";
+  if (count > 2) out = "one of ";
   for (size_t i = 0; i < count; ++i) {
-    if (i) out += ", ";
-    out += "`";
-    out += names[i];
-    out += "`";
+    if (i) out.append(count == 2 ? " or " : ", ");
+    out.append("`").append(names[i]).append("`");
   }
   return out;
 }
@@ -561,6 +557,22 @@ bool Reader::string(std::string_view& out, std::string_view expected) {
 
 bool Reader::identifier(std::string_view& name, std::string_view expected) {
   return string(name, expected);
+}
+
+bool Reader::unknown_variant(std::string_view name, const std::string_view* names, size_t count) {
+  std::string message = "unknown variant `";
+  message.append(name).append("`, expected ").append(one_of(names, count));
+  fail_custom(std::move(message));
+  fix_position();
+  return false;
+}
+
+bool Reader::variant_index(const std::string_view* names, size_t count, size_t& index) {
+  std::string_view name;
+  if (!identifier(name)) return false;
+  for (index = 0; index < count; ++index)
+    if (names[index] == name) return true;
+  return unknown_variant(name, names, count);
 }
 
 bool Reader::boolean(bool& out) {

@@ -243,15 +243,26 @@ class Reader {
   }
 
   // An enumeration: a string naming the variant, or an object of one member
-  // named after it. `variant(name, in_object)` reads the name's variant (its
-  // data, if any, follows in the object form) and returns false on failure.
-  template <class Variant>
-  bool enumeration(Variant&& variant) {
+  // named after it. The name is looked up in `names` (an unknown one fails at
+  // once, after the name); then `content(index, in_object)` reads the
+  // variant's data, which follows the colon in the object form.
+  template <class Content>
+  bool enumeration(const std::string_view* names, size_t count, Content&& content) {
     int c = peek_ws();
+    size_t index;
     if (c == '{') {
       if (!enter()) return false;
       eat();
-      bool ok = enum_object(variant);
+      bool ok = variant_index(names, count, index);
+      if (ok) {
+        c = peek_ws();
+        if (c == ':') {
+          eat();
+          ok = content(index, true);
+        } else {
+          ok = fail_peek(c < 0 ? ReadCode::kEofWhileParsingObject : ReadCode::kExpectedColon);
+        }
+      }
       leave();
       if (!ok) return false;
       c = peek_ws();
@@ -261,13 +272,14 @@ class Reader {
       }
       return fail(c < 0 ? ReadCode::kEofWhileParsingObject : ReadCode::kExpectedSomeValue);
     }
-    if (c == '"') {
-      std::string_view name;
-      if (!identifier(name)) return false;
-      return variant(name, false);
-    }
+    if (c == '"') return variant_index(names, count, index) && content(index, false);
     return fail_peek(c < 0 ? ReadCode::kEofWhileParsingValue : ReadCode::kExpectedSomeValue);
   }
+
+  // Reads a variant name and finds it among `names`; fails with
+  // "unknown variant `{}`, expected {}" positioned after the name.
+  bool variant_index(const std::string_view* names, size_t count, size_t& index);
+  bool unknown_variant(std::string_view name, const std::string_view* names, size_t count);
 
   // Reads a variant or field name as a string; a failure of `check` (which
   // sets a custom error) takes the position after the name.
@@ -280,17 +292,6 @@ class Reader {
   bool end_map();
 
  private:
-  template <class Variant>
-  bool enum_object(Variant& variant) {
-    std::string_view name;
-    if (!identifier(name)) return false;
-    std::string owned(name);  // the variant's data may read further strings
-    int c = peek_ws();
-    if (c != ':') return fail_peek(c < 0 ? ReadCode::kEofWhileParsingObject : ReadCode::kExpectedColon);
-    eat();
-    return variant(std::string_view(owned), true);
-  }
-
   bool decode_hex_escape(uint16_t& out);
   bool parse_escape(std::string& scratch);
   bool parse_unicode_escape(std::string& scratch);

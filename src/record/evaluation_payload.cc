@@ -17,12 +17,10 @@ template <class Outcome>
 bool read_outcome(base::Reader& r, Outcome& v) {
   using Kind = typename Outcome::Kind;
   using Names = base::EnumNames<Kind>;
-  return r.enumeration([&](std::string_view name, bool in_object) {
-    auto kind = base::enum_from_name<Kind>(name);
-    if (!kind) return base::unknown_variant(r, name, Names::names, base::enum_count<Kind>());
-    v.kind = *kind;
+  return r.enumeration(Names::names, base::enum_count<Kind>(), [&](size_t index, bool in_object) {
+    v.kind = static_cast<Kind>(index);
     v.score = {};
-    if (*kind != Kind::scored) return !in_object || r.unit();
+    if (v.kind != Kind::scored) return !in_object || r.unit();
     if (!in_object) return r.fail_custom("invalid type: unit variant, expected newtype variant");
     return base::Codec<ScoredValue>::read(r, v.score);
   });

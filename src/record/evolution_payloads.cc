@@ -23,12 +23,11 @@ constexpr std::string_view kOutcomeNames[] = {"selected", "none"};
 }  // namespace
 
 bool Codec<record::SelectionOutcome>::read(Reader& r, record::SelectionOutcome& v) {
-  return r.enumeration([&](std::string_view name, bool in_object) {
-    if (name == "none") {
+  return r.enumeration(kOutcomeNames, std::size(kOutcomeNames), [&](size_t index, bool in_object) {
+    if (index == 1) {
       v.selected.reset();
       return !in_object || r.unit();
     }
-    if (name != "selected") return unknown_variant(r, name, kOutcomeNames, std::size(kOutcomeNames));
     if (!in_object) return r.fail_custom("invalid type: unit variant, expected struct variant");
     v.selected.emplace();
     return Codec<record::SelectionOutcome::Selected>::read(r, *v.selected);
