@@ -1,4 +1,26 @@
+import importlib
+import inspect
+
 import quintrel
 
-def test_version():
+
+def test_version_all_and_doc():
     assert quintrel.__version__ == "0.11.0"
+    assert quintrel.__all__ == ["__version__", "default_rules"]
+    assert quintrel.__doc__ == ""
+
+
+def test_reload_starts_all_afresh():
+    importlib.reload(quintrel)
+    assert quintrel.__all__ == ["__version__", "default_rules"]
+
+
+def test_default_rules_signature_and_doc():
+    f = quintrel.default_rules
+    assert str(inspect.signature(f)) == (
+        "(authors, max_context=200, admins=None, reaffirmers=None, signed=False, author_keys=None)")
+    assert f.__module__ == "quintrel" and f.__self__ is quintrel
+    assert f.__doc__.startswith("Build a starter verifier-rules JSON string")
+    for phrase in ("quintrel rules init", "case-insensitive", "silent no-op", "quintrel-core-v1",
+                   'quintrel.Writer("./log", rules)'):
+        assert phrase in f.__doc__

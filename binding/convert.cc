@@ -1,0 +1,234 @@
+#include "convert.h"
+
+#include "base/hash.h"
+#include "base/json_reader.h"
+
+namespace quintrel::py {
+
+std::string ArgName::text() const {
+  std::string s;
+  s.append(function).append("() argument '").append(param).append("'").append(detail);
+  return s;
+}
+
+ArgName ArgName::item(size_t index) const {
+  return {function, param, detail + " item " + std::to_string(index)};
+}
+
+ArgName ArgName::key() const { return {function, param, detail + " key"}; }
+
+ArgName ArgName::value_of(std::string_view key) const {
+  return {function, param, detail + " value for key " + quoted(key)};
+}
+
+Raised wrong_type(const ArgName& name, std::string_view expected, PyObject* o) {
+  std::string text = name.text();
+  text.append(" must be ").append(expected).append(", not ").append(type_name(o));
+  return type_error(text);
+}
+
+bool to_text(PyObject* o, const ArgName& name, std::string& out) {
+  if (!PyUnicode_Check(o)) return wrong_type(name, "str", o);
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
+  if (utf8 == nullptr) return propagate();
+  out.assign(utf8, static_cast<size_t>(size));
+  return true;
+}
+
+namespace {
+
+// numpy's bool scalar is no subclass of bool; it is known by its type's name.
+bool is_numpy_bool(PyObject* o) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
+  Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
+  Ref name = Ref::steal(PyObject_GetAttrString(type, "__name__"));
+  if (!module || !name) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_Check(module.get()) && PyUnicode_Check(name.get()) &&
+         PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
+         (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
+}
+
+Raised out_of_range(const ArgName& name, const std::string& range) {
+  return overflow_error(name.text() + " is out of range (" + range + ")");
+}
+
+// The integer an object stands for, or null with TypeError naming the argument.
+Ref index_of(PyObject* o, const ArgName& name) {
+  Ref index = Ref::steal(PyNumber_Index(o));
+  if (!index && PyErr_ExceptionMatches(PyExc_TypeError)) {
+    PyErr_Clear();
+    wrong_type(name, "int", o);
+  }
+  return index;
+}
+
+}  // namespace
+
+bool to_bool(PyObject* o, const ArgName& name, bool& out) {
+  if (PyBool_Check(o)) {
+    out = o == Py_True;
+    return true;
+  }
+  if (is_numpy_bool(o)) {
+    int truth = PyObject_IsTrue(o);
+    if (truth < 0) return propagate();
+    out = truth != 0;
+    return true;
+  }
+  return wrong_type(name, "bool", o);
+}
+
+bool to_signed(PyObject* o, const ArgName& name, int64_t min, int64_t max, int64_t& out) {
+  Ref index = index_of(o, name);
+  if (!index) return false;
+  int overflow = 0;
+  long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (v == -1 && PyErr_Occurred()) return false;
+  if (overflow != 0 || v < min || v > max) {
+    return out_of_range(name, std::to_string(min) + " to " + std::to_string(max));
+  }
+  out = v;
+  return true;
+}
+
+bool to_unsigned(PyObject* o, const ArgName& name, uint64_t max, uint64_t& out) {
+  Ref index = index_of(o, name);
+  if (!index) return false;
+  unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
+  bool failed = v == static_cast<unsigned long long>(-1) && PyErr_Occurred();
+  if (failed && !PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+  if (failed) PyErr_Clear();  // negative or above 2**64 - 1
+  if (failed || v > max) return out_of_range(name, "0 to " + std::to_string(max));
+  out = v;
+  return true;
+}
+
+bool to_text_list(PyObject* o, const ArgName& name, std::vector<std::string>& out) {
+  if (PyUnicode_Check(o) || !PySequence_Check(o)) return wrong_type(name, "a list of str", o);
+  Py_ssize_t size = PySequence_Size(o);
+  if (size < 0) return false;
+  std::vector<std::string> items;
+  items.reserve(static_cast<size_t>(size));
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    Ref item = Ref::steal(PySequence_GetItem(o, i));
+    if (!item) return false;
+    if (!to_text(item.get(), name.item(static_cast<size_t>(i)), items.emplace_back())) return false;
+  }
+  out = std::move(items);
+  return true;
+}
+
+bool to_dict(PyObject* o, const ArgName& name, std::map<std::string, Ref>& out) {
+  if (!PyDict_Check(o)) return wrong_type(name, "a dict", o);
+  Ref items = Ref::steal(PyDict_Items(o));
+  if (!items) return false;
+  Py_ssize_t size = PyList_Size(items.get());
+  std::map<std::string, Ref> result;
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    PyObject* pair = PyList_GetItem(items.get(), i);
+    PyObject* key = pair ? PyTuple_GetItem(pair, 0) : nullptr;
+    PyObject* value = pair ? PyTuple_GetItem(pair, 1) : nullptr;
+    if (key == nullptr || value == nullptr) return propagate();
+    std::string text;
+    if (!to_text(key, name.key(), text)) return false;
+    // Distinct str keys have distinct UTF-8 forms, so nothing is overwritten.
+    result.emplace(std::move(text), Ref::borrow(value));
+  }
+  out = std::move(result);
+  return true;
+}
+
+bool to_text_dict(PyObject* o, const ArgName& name, std::map<std::string, std::string>& out) {
+  std::map<std::string, Ref> objects;
+  if (!to_dict(o, name, objects)) return false;
+  std::map<std::string, std::string> result;
+  for (const auto& [key, value] : objects) {
+    if (!to_text(value.get(), name.value_of(key), result[key])) return false;
+  }
+  out = std::move(result);
+  return true;
+}
+
+namespace {
+
+bool is_white_space(uint32_t cp) {
+  return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+         (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+         cp == 0x205F || cp == 0x3000;
+}
+
+// The code point of a well-formed UTF-8 sequence of `n` bytes at `p`.
+uint32_t decode(const unsigned char* p, size_t n) {
+  if (n == 1) return p[0];
+  uint32_t cp = p[0] & (0x7F >> n);
+  for (size_t i = 1; i < n; ++i) cp = (cp << 6) | (p[i] & 0x3F);
+  return cp;
+}
+
+size_t lead_length(unsigned char c) {
+  if (c < 0x80) return 1;
+  if (c >= 0xF0) return 4;
+  if (c >= 0xE0) return 3;
+  return 2;
+}
+
+}  // namespace
+
+std::string_view trim_whitespace(std::string_view text) {
+  auto bytes = [&](size_t i) { return reinterpret_cast<const unsigned char*>(text.data()) + i; };
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t n = lead_length(*bytes(begin));
+    if (begin + n > text.size() || !is_white_space(decode(bytes(begin), n))) break;
+    begin += n;
+  }
+  size_t end = text.size();
+  while (end > begin) {
+    size_t start = end - 1;
+    while (start > begin && (*bytes(start) & 0xC0) == 0x80) --start;
+    size_t n = end - start;
+    if (n != lead_length(*bytes(start)) || !is_white_space(decode(bytes(start), n))) break;
+    end = start;
+  }
+  return text.substr(begin, end - begin);
+}
+
+std::optional<base::Id> parse_id(std::string_view text) {
+  auto id = base::hex_decode(text);
+  if (!id) value_error("invalid record id " + quoted(text));
+  return id;
+}
+
+std::optional<base::Id> parse_hash(std::string_view name, std::string_view text) {
+  auto id = base::hex_decode(text);
+  if (!id) {
+    std::string message = "invalid ";
+    message.append(name).append(" ").append(quoted(text)).append(" (expected 64 hex chars)");
+    value_error(message);
+  }
+  return id;
+}
+
+Ref json_to_py(const base::Json& value) {
+  // The compact writer cannot fail on a value tree, so there is no error text
+  // to report from this step.
+  std::string text = base::write_compact(value);
+  Ref json = Ref::steal(PyImport_ImportModule("json"));
+  if (!json) return {};
+  Ref loads = Ref::steal(PyObject_GetAttrString(json.get(), "loads"));
+  if (!loads) return {};
+  Ref arg = str(text);
+  if (!arg) return {};
+  Ref result = Ref::steal(PyObject_CallFunctionObjArgs(loads.get(), arg.get(), nullptr));
+  if (!result) propagate();
+  return result;
+}
+
+std::string quoted(std::string_view text) { return base::debug_quote(text); }
+
+}  // namespace quintrel::py

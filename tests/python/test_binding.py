@@ -1,0 +1,163 @@
+"""The binding layer: argument binding, faults, classes and thread binding,
+id parsing and JSON conversion, reached through the internal `_probe` hook."""
+import sys
+import threading
+
+import pytest
+
+import quintrel
+from quintrel import default_rules
+
+probe = quintrel._probe
+HEX = "00ff" * 16
+
+
+def on_thread(fn):
+    """Runs fn on a new thread; returns (result, exception)."""
+    out = {}
+
+    def run():
+        try:
+            out["result"] = fn()
+        except BaseException as e:  # the panic exception is a BaseException
+            out["error"] = e
+
+    t = threading.Thread(target=run)
+    t.start()
+    t.join()
+    return out.get("result"), out.get("error")
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: default_rules(),
+     "default_rules() missing 1 required positional argument: 'authors'"),
+    (lambda: default_rules({}, 1, None, None, False, None, 7),
+     "default_rules() takes from 1 to 6 positional arguments but 7 were given"),
+    (lambda: default_rules({}, colour=1),
+     "default_rules() got an unexpected keyword argument 'colour'"),
+    (lambda: default_rules({}, authors={}),
+     "default_rules() got multiple values for argument 'authors'"),
+    (lambda: default_rules({}, **{"x\x00y": 1}),
+     "default_rules() got an unexpected keyword argument 'x\x00y'"),
+    (lambda: default_rules(type("Odd", (), {})()),
+     "default_rules() argument 'authors' must be a dict, not Odd"),
+    (lambda: probe("object").hold(),
+     "_Probe.hold() missing 1 required positional argument: 'callback'"),
+])
+def test_binding_errors(call, message):
+    with pytest.raises(TypeError) as e:
+        call()
+    assert str(e.value) == message
+
+
+def test_surrogates_have_no_utf8_form():
+    with pytest.raises(UnicodeEncodeError):
+        default_rules({"\ud800": "user"})
+
+
+def test_fault_becomes_panic_and_is_printed(capfd):
+    with pytest.raises(BaseException) as e:
+        probe("fault", "core broke")
+    assert not isinstance(e.value, Exception)
+    assert type(e.value).__name__ == "PanicException" and str(e.value) == "core broke"
+    assert "core broke" in capfd.readouterr().err
+
+
+def test_memory_exhaustion_becomes_memory_error():
+    with pytest.raises(MemoryError):
+        probe("no_memory")
+
+
+def test_class_without_constructor():
+    obj = probe("object")
+    cls = type(obj)
+    assert (cls.__module__, cls.__name__, cls.__bases__) == ("quintrel", "_Probe", (object,))
+    assert not hasattr(quintrel, "_Probe") and "_probe" not in quintrel.__all__
+    with pytest.raises(TypeError, match=r"^cannot create 'quintrel\._Probe' instances$"):
+        cls()
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+    with pytest.raises(AttributeError):
+        obj.extra = 1
+    assert not hasattr(obj, "__dict__") and not hasattr(obj, "__weakref__")
+
+
+def test_thread_binding():
+    obj = probe("object")
+    sent = "quintrel::_Probe is unsendable, but sent to another thread"
+    for call in (lambda: len(obj), lambda: obj.hold(lambda: 1)):
+        _, error = on_thread(call)
+        assert not isinstance(error, Exception) and sent in str(error)
+    # arity is checked before the thread
+    _, error = on_thread(lambda: obj.hold())
+    assert isinstance(error, TypeError)
+    # and the object keeps working on its own thread
+    assert len(obj) == 0 and obj.hold(lambda: 5) == 5
+
+
+def test_release_on_another_thread_is_reported(monkeypatch):
+    seen = []
+    monkeypatch.setattr(sys, "unraisablehook", seen.append)
+    holder = [probe("object")]
+
+    def drop():
+        del holder[0]
+
+    on_thread(drop)
+    assert len(seen) == 1 and isinstance(seen[0].exc_value, RuntimeError)
+    assert str(seen[0].exc_value) == (
+        "quintrel::_Probe is unsendable, but is being dropped on another thread")
+
+
+def test_borrow_conflicts():
+    obj = probe("object")
+    with pytest.raises(RuntimeError, match="_Probe"):
+        obj.hold(lambda: len(obj))
+    with pytest.raises(RuntimeError, match="_Probe"):
+        obj.hold(lambda: obj.hold(lambda: 0))
+    # released on every exit, also after an error inside
+    with pytest.raises(ZeroDivisionError):
+        obj.hold(lambda: 1 / 0)
+    assert obj.hold(lambda: 3) == 3 and len(obj) == 0
+
+
+@pytest.mark.parametrize("text, ok", [
+    (HEX, True),
+    ("0123456789abcdef" * 4, True),
+    (HEX.upper(), False),
+    (HEX[:-1], False),
+    (HEX + "0", False),
+    ("", False),
+    (" " + HEX[1:], False),
+    (HEX[:-1] + " ", False),
+    ("0x" + HEX[2:], False),
+    (HEX[:-1] + "g", False),
+    (HEX[:-2] + "\u00e9", False),  # 64 bytes of UTF-8, but 63 characters
+    ('"\\' + HEX[2:], False),
+])
+def test_parse_id_and_hash(text, ok):
+    if ok:
+        assert probe("id", text) == bytes.fromhex(text) == probe("hash", text)
+        return
+    with pytest.raises(ValueError) as e:
+        probe("id", text)
+    quoted = '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    assert str(e.value) == "invalid record id " + quoted
+    with pytest.raises(ValueError) as e:
+        probe("hash", text)
+    assert str(e.value) == f"invalid input_hash {quoted} (expected 64 hex chars)"
+
+
+@pytest.mark.parametrize("text, expected", [
+    ('{"b":1,"a":2,"B":3}', {"B": 3, "a": 2, "b": 1}),
+    ("2.0", 2.0),
+    ("18446744073709551615", 18446744073709551615),
+    ("-9223372036854775808", -9223372036854775808),
+    ('"\\u0001\u00e9\\n\U0001f600"', "\x01\u00e9\n\U0001f600"),
+    ('[null,true,false,[],{}]', [None, True, False, [], {}]),
+])
+def test_json_to_py(text, expected):
+    got = probe("json", text)
+    assert got == expected and type(got) is type(expected)
+    if isinstance(got, dict):
+        assert list(got) == list(expected)
