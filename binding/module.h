@@ -18,9 +18,12 @@ bool add_function(PyObject* module, PyMethodDef* def, bool is_public = true);
 // module and to __all__.
 bool add_class(PyObject* module, PyTypeObject* type);
 
+// True in the first interpreter that imports the module; otherwise sets
+// ImportError.
+bool first_interpreter();
+
 // Function definitions, in the files that implement them. Each PyMethodDef
 // has static storage: the function objects keep pointers to it.
 PyMethodDef* default_rules_def();
-PyMethodDef* probe_def();
 
 }  // namespace quintrel::py

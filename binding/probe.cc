@@ -1,6 +1,7 @@
-// `_probe`: an internal hook through which the tests reach the paths that no
-// public function takes yet (faults escaping the core, thread binding, borrow
-// conflicts, id parsing and JSON conversion). It is not part of __all__.
+// The test module `_quintrel_probe`, built only for the tests: its one
+// function `_probe` reaches the binding layer's paths that no public function
+// takes yet (faults escaping the core, thread binding, borrow conflicts, id
+// parsing and JSON conversion). It is never part of the wheel.
 #include "args.h"  // first: Python.h comes before the standard headers
 
 #include <new>
@@ -93,8 +94,24 @@ PyObject* probe(PyObject*, PyObject* const* argv, Py_ssize_t nargs, PyObject* kw
 PyMethodDef def = {"_probe", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe)),
                    METH_FASTCALL | METH_KEYWORDS, kDoc};
 
+int exec_probe(PyObject* module) {
+  return guarded([&]() -> int {
+    if (!first_interpreter() || panic_type() == nullptr) return -1;
+    return add_function(module, &def, false) ? 0 : -1;
+  });
+}
+
+PyModuleDef_Slot probe_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_probe)},
+    {0, nullptr},
+};
+
+PyModuleDef probe_module = {
+    PyModuleDef_HEAD_INIT, "_quintrel_probe", "", 0, nullptr, probe_slots, nullptr, nullptr, nullptr,
+};
+
 }  // namespace
 
-PyMethodDef* probe_def() { return &def; }
-
 }  // namespace quintrel::py
+
+PyMODINIT_FUNC PyInit__quintrel_probe(void) { return PyModuleDef_Init(&quintrel::py::probe_module); }

@@ -8,8 +8,8 @@ bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUINTREL_PYTHON=OFF -DQUINTREL_TESTS=ON >/dev/null
-cmake --build build/release -j "$jobs"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUINTREL_PYTHON=ON -DQUINTREL_TESTS=ON -DQUINTREL_PROBE=ON >/dev/null
+cmake --build build/release -j "$jobs" --target quintrel_tests quintrel_probe
 ctest --test-dir build/release --output-on-failure
 
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUINTREL_PYTHON=OFF -DQUINTREL_TESTS=ON \
@@ -21,4 +21,6 @@ rm -rf build/dist
 python3 -m pip wheel -q --no-deps --disable-pip-version-check -w build/dist .
 python3 -m abi3audit --strict build/dist/quintrel-*.whl
 python3 -m pip install -q --force-reinstall --no-deps --disable-pip-version-check build/dist/quintrel-*.whl
-python3 -m pytest -q tests/python
+# The binding layer's test module lies in the release build directory.
+PYTHONPATH="$PWD/build/release" python3 -c 'import _quintrel_probe'
+PYTHONPATH="$PWD/build/release" python3 -m pytest -q tests/python

@@ -62,6 +62,35 @@ void push_utf8(uint32_t cp, std::string& out) {
   }
 }
 
+// Decodes one UTF-8 sequence of a valid text.
+uint32_t next_code_point(std::string_view s, size_t& i) {
+  unsigned c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return s[i++], c;
+  size_t n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+  uint32_t cp = c & (0x3F >> n);
+  for (size_t k = 1; k <= n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  i += n + 1;
+  return cp;
+}
+
+bool printable(uint32_t cp) {
+  if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return false;
+  switch (cp) {
+    case 0xAD: case 0x2028: case 0x2029: case 0xFEFF:
+      return false;
+  }
+  // Format characters and combining marks are escaped too.
+  if ((cp >= 0x200B && cp <= 0x200F) || (cp >= 0x202A && cp <= 0x202E) ||
+      (cp >= 0x2060 && cp <= 0x206F) || (cp >= 0xFFF0 && cp <= 0xFFFB) ||
+      (cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x1AB0 && cp <= 0x1AFF) ||
+      (cp >= 0x1DC0 && cp <= 0x1DFF) || (cp >= 0x20D0 && cp <= 0x20FF) ||
+      (cp >= 0xFE20 && cp <= 0xFE2F))
+    return false;
+  return true;
+}
+
+}  // namespace
+
 bool valid_utf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const auto* end = p + s.size();
@@ -94,35 +123,6 @@ bool valid_utf8(std::string_view s) {
   }
   return true;
 }
-
-// Decodes one UTF-8 sequence of a valid text.
-uint32_t next_code_point(std::string_view s, size_t& i) {
-  unsigned c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) return s[i++], c;
-  size_t n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-  uint32_t cp = c & (0x3F >> n);
-  for (size_t k = 1; k <= n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-  i += n + 1;
-  return cp;
-}
-
-bool printable(uint32_t cp) {
-  if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return false;
-  switch (cp) {
-    case 0xAD: case 0x2028: case 0x2029: case 0xFEFF:
-      return false;
-  }
-  // Format characters and combining marks are escaped too.
-  if ((cp >= 0x200B && cp <= 0x200F) || (cp >= 0x202A && cp <= 0x202E) ||
-      (cp >= 0x2060 && cp <= 0x206F) || (cp >= 0xFFF0 && cp <= 0xFFFB) ||
-      (cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x1AB0 && cp <= 0x1AFF) ||
-      (cp >= 0x1DC0 && cp <= 0x1DFF) || (cp >= 0x20D0 && cp <= 0x20FF) ||
-      (cp >= 0xFE20 && cp <= 0xFE2F))
-    return false;
-  return true;
-}
-
-}  // namespace
 
 std::string JsonError::to_string() const {
   if (line == 0) return message;

@@ -57,6 +57,9 @@ std::string describe_signed(int64_t v);
 std::string describe_float(double v);
 std::string describe_string(std::string_view s);
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool valid_utf8(std::string_view s);
+
 // Rust-style debug quoting of a text: quotes, backslashes and control
 // characters escaped.
 std::string debug_quote(std::string_view s);

@@ -22,34 +22,6 @@ ManifestError invalid_data(std::string_view text) {
   return ManifestError{ManifestError::Kind::InvalidData, 0, std::string(text)};
 }
 
-bool valid_utf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  size_t n = text.size(), i = 0;
-  while (i < n) {
-    unsigned c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
-    else return false;
-    if (n - i < len) return false;
-    for (size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (p[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and code points past U+10FFFF.
-    if (len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) return false;
-    if (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return false;
-    i += len;
-  }
-  return true;
-}
-
 void Fd::reset() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

@@ -28,8 +28,6 @@ inline constexpr std::string_view kDirTwiceText = "directory reached twice durin
 ManifestError os_error(int code);
 ManifestError invalid_data(std::string_view text);
 
-bool valid_utf8(std::string_view text);
-
 // An owned file descriptor.
 class Fd {
  public:

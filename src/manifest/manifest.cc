@@ -1,5 +1,7 @@
 #include "manifest/manifest.h"
 
+#include "base/json_reader.h"
+
 #include <algorithm>
 #include <set>
 #include <utility>
@@ -86,7 +88,7 @@ class Walk {
     std::vector<DirEntry>& entries = *listed;
     std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
     for (DirEntry& e : entries) {
-      if (!valid_utf8(e.name)) return std::unexpected(invalid_data(kNonUtf8Text));
+      if (!base::valid_utf8(e.name)) return std::unexpected(invalid_data(kNonUtf8Text));
       if (e.name == ".git") continue;
       std::string path = join(dir.prefix, e.name);
       if (gitlinks_.contains(path)) continue;
@@ -111,7 +113,7 @@ class Walk {
         case EntryType::Symlink: {
           auto target = read_link_at(fd, name);
           if (!target) return std::unexpected(target.error());
-          if (!valid_utf8(*target)) return std::unexpected(invalid_data(kNonUtf8Text));
+          if (!base::valid_utf8(*target)) return std::unexpected(invalid_data(kNonUtf8Text));
           out_.push_back({std::move(path), base::sha256(*target), ManifestMode::Symlink});
           break;
         }
