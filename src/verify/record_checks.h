@@ -1,0 +1,48 @@
+// The judgement of one record: the general checks in their fixed order, then
+// the checks of its kind. Every check returns accept (no code) or one code.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "record/activity_payloads.h"
+#include "record/record.h"
+#include "state/state.h"
+#include "verify/prior.h"
+#include "verify/rules.h"
+
+namespace quintrel::verify {
+
+using record::Judgement;
+using state::State;
+
+Judgement check_record(const Record& record, const Prior& prior, const VerifierRules& rules,
+                       const State& state);
+
+// The commit road: judges `record` against the log's current records, whose
+// state is `state`.
+record::VerdictData verify_record(const Record& record, std::span<const Record> records,
+                                  const VerifierRules& rules, const State& state);
+
+// The same, with an index the caller keeps over `records` (a log writer
+// extends one index commit by commit instead of rebuilding it).
+record::VerdictData verify_record(const Record& record, std::span<const Record> records,
+                                  const PriorIndex& index, const VerifierRules& rules, const State& state);
+
+// The canonical payload check: the schema's payload type decodes the data and
+// re-encodes it to the same bytes.
+Judgement check_payload_decode(const Record& record);
+
+// True when `data` decodes as T and re-encodes canonically to the same bytes.
+template <class T>
+bool decodes_canonically(std::string_view data) {
+  auto value = base::from_json<T>(data);
+  if (!value) return false;
+  auto bytes = base::canonical_json(*value);
+  return bytes && *bytes == data;
+}
+
+// The identity fields a replacement must keep, per kind.
+Judgement check_replacement_compatibility(const Record& record, std::string_view replaced_data);
+
+}  // namespace quintrel::verify

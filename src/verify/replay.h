@@ -1,0 +1,31 @@
+// Replaying a whole log: times, ids, every verdict re-derived and compared,
+// the state folded record by record, and the standing at the end.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <span>
+
+#include "record/kind.h"
+#include "record/record.h"
+#include "verify/rules.h"
+#include "verify/standing.h"
+
+namespace quintrel::verify {
+
+struct LogVerdict {
+  uint64_t checked_records = 0;
+  uint64_t last_time = 0;
+  std::set<base::Id> retracted;
+  std::set<base::Id> tainted;
+  StandingSection standing;
+  std::optional<record::ReasonCode> failure;
+
+  bool operator==(const LogVerdict&) const = default;
+};
+
+// Never fails as an operation: every problem is reported in `failure`.
+LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rules);
+
+}  // namespace quintrel::verify
