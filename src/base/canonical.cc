@@ -76,8 +76,9 @@ bool utf16_less(std::string_view a, std::string_view b) {
 
 void JsonOut::string(std::string_view s) { write_string(s, out_); }
 
-void JsonOut::unsigned_int(uint64_t n) {
-  if (canonical() && n > kMaxSafe) {
+template <class Int>
+void JsonOut::integer(Int n, bool in_range) {
+  if (canonical() && !in_range) {
     fail("integer " + std::to_string(n) + " exceeds the I-JSON safe range required by JCS");
     return;
   }
@@ -86,15 +87,8 @@ void JsonOut::unsigned_int(uint64_t n) {
   out_.append(buf, res.ptr);
 }
 
-void JsonOut::signed_int(int64_t n) {
-  if (canonical() && n < -static_cast<int64_t>(kMaxSafe)) {
-    fail("integer " + std::to_string(n) + " exceeds the I-JSON safe range required by JCS");
-    return;
-  }
-  char buf[24];
-  auto res = std::to_chars(buf, buf + sizeof buf, n);
-  out_.append(buf, res.ptr);
-}
+void JsonOut::unsigned_int(uint64_t n) { integer(n, n <= kMaxSafe); }
+void JsonOut::signed_int(int64_t n) { integer(n, n >= -static_cast<int64_t>(kMaxSafe)); }
 
 void JsonOut::floating(double x) {
   if (!canonical()) {

@@ -98,6 +98,8 @@ class JsonOut {
 
  private:
   void object(const Json::Object& o);
+  template <class Int>
+  void integer(Int n, bool in_range);
 
   Mode mode_;
   std::string& out_;

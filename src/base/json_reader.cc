@@ -662,49 +662,35 @@ bool Reader::unit(std::string_view expected) {
 
 // --- containers ---------------------------------------------------------------
 
-bool Reader::SeqAccess::next(bool& has) {
-  int c = r_.peek_ws();
-  if (c == ']') {
-    has = false;
-    return true;
+bool Reader::next_item(char close, bool& first, ReadCode comma_or_end, ReadCode eof, int& c, bool& has) {
+  c = peek_ws();
+  has = c != close;
+  if (!has) return true;
+  if (c == ',' && !first) {
+    eat();
+    c = peek_ws();
+    if (c == close) return fail_peek(ReadCode::kTrailingComma);
+  } else if (c < 0) {
+    return fail_peek(eof);
+  } else if (!first) {
+    return fail_peek(comma_or_end);
   }
-  if (c == ',' && !first_) {
-    r_.eat();
-    c = r_.peek_ws();
-  } else if (c >= 0) {
-    if (!first_) return r_.fail_peek(ReadCode::kExpectedListCommaOrEnd);
-    first_ = false;
-  } else {
-    return r_.fail_peek(ReadCode::kEofWhileParsingList);
-  }
-  if (c == ']') return r_.fail_peek(ReadCode::kTrailingComma);
-  if (c < 0) return r_.fail_peek(ReadCode::kEofWhileParsingValue);
-  has = true;
+  first = false;
+  if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
   return true;
 }
 
+bool Reader::SeqAccess::next(bool& has) {
+  int c;
+  return r_.next_item(']', first_, ReadCode::kExpectedListCommaOrEnd, ReadCode::kEofWhileParsingList, c, has);
+}
+
 bool Reader::MapAccess::next_key_start(bool& has) {
-  int c = r_.peek_ws();
-  if (c == '}') {
-    has = false;
-    return true;
-  }
-  if (c == ',' && !first_) {
-    r_.eat();
-    c = r_.peek_ws();
-  } else if (c >= 0) {
-    if (!first_) return r_.fail_peek(ReadCode::kExpectedObjectCommaOrEnd);
-    first_ = false;
-  } else {
-    return r_.fail_peek(ReadCode::kEofWhileParsingObject);
-  }
-  if (c == '"') {
-    has = true;
-    return true;
-  }
-  if (c == '}') return r_.fail_peek(ReadCode::kTrailingComma);
-  if (c < 0) return r_.fail_peek(ReadCode::kEofWhileParsingValue);
-  return r_.fail_peek(ReadCode::kKeyMustBeAString);
+  int c;
+  if (!r_.next_item('}', first_, ReadCode::kExpectedObjectCommaOrEnd, ReadCode::kEofWhileParsingObject, c, has))
+    return false;
+  if (has && c != '"') return r_.fail_peek(ReadCode::kKeyMustBeAString);
+  return true;
 }
 
 bool Reader::MapAccess::next_key(std::string_view& key, bool& has) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "base/json_error.h"
 
@@ -180,69 +181,22 @@ class Reader {
     bool first_ = true;
   };
 
+  // A value that must be an array: `visit` walks its elements.
   template <class Visit>
   bool seq(std::string_view expected, Visit&& visit) {
-    int c = peek_ws();
-    if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
-    bool ok;
-    if (c == '[') {
-      if (!enter()) return false;
-      eat();
-      SeqAccess access(*this);
-      ok = visit(access);
-      leave();
-      ok = end_seq() && ok;
-    } else {
-      ok = invalid_type(expected);
-    }
-    if (!ok) fix_position();
-    return ok;
+    return container(expected, visit, kNotAccepted);
   }
 
+  // A value that must be an object: `visit` walks its members.
   template <class Visit>
   bool map(std::string_view expected, Visit&& visit) {
-    int c = peek_ws();
-    if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
-    bool ok;
-    if (c == '{') {
-      if (!enter()) return false;
-      eat();
-      MapAccess access(*this);
-      ok = visit(access);
-      leave();
-      ok = end_map() && ok;
-    } else {
-      ok = invalid_type(expected);
-    }
-    if (!ok) fix_position();
-    return ok;
+    return container(expected, kNotAccepted, visit);
   }
 
   // A structure: an object, or an array of its field values.
   template <class VisitSeq, class VisitMap>
   bool seq_or_map(std::string_view expected, VisitSeq&& visit_seq, VisitMap&& visit_map) {
-    int c = peek_ws();
-    if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
-    bool ok;
-    if (c == '[') {
-      if (!enter()) return false;
-      eat();
-      SeqAccess access(*this);
-      ok = visit_seq(access);
-      leave();
-      ok = end_seq() && ok;
-    } else if (c == '{') {
-      if (!enter()) return false;
-      eat();
-      MapAccess access(*this);
-      ok = visit_map(access);
-      leave();
-      ok = end_map() && ok;
-    } else {
-      ok = invalid_type(expected);
-    }
-    if (!ok) fix_position();
-    return ok;
+    return container(expected, visit_seq, visit_map);
   }
 
   // An enumeration: a string naming the variant, or an object of one member
@@ -295,6 +249,49 @@ class Reader {
   bool end_map();
 
  private:
+  struct NotAccepted {};
+  static constexpr NotAccepted kNotAccepted{};
+
+  // The opening bracket, the visit between the brackets and the closing
+  // bracket; the closing bracket is read even after a failed visit, and an
+  // error without a position takes the position where reading stopped.
+  template <class VisitSeq, class VisitMap>
+  bool container(std::string_view expected, VisitSeq& visit_seq, VisitMap& visit_map) {
+    int c = peek_ws();
+    if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
+    bool ok;
+    if (c == '[' && !std::is_same_v<std::decay_t<VisitSeq>, NotAccepted>) {
+      ok = nested<SeqAccess>(visit_seq) && end_seq();
+    } else if (c == '{' && !std::is_same_v<std::decay_t<VisitMap>, NotAccepted>) {
+      ok = nested<MapAccess>(visit_map) && end_map();
+    } else {
+      ok = invalid_type(expected);
+    }
+    if (!ok) fix_position();
+    return ok;
+  }
+
+  template <class Access, class Visit>
+  bool nested(Visit& visit) {
+    if constexpr (std::is_same_v<std::decay_t<Visit>, NotAccepted>) {
+      return false;
+    } else {
+      if (!enter()) return false;
+      eat();
+      Access access(*this);
+      bool ok = visit(access);
+      leave();
+      if (!ok) {
+        if constexpr (std::is_same_v<Access, SeqAccess>) end_seq();
+        else end_map();
+      }
+      return ok;
+    }
+  }
+
+  // Moves to the next element or member: false in `has` at `close`.
+  bool next_item(char close, bool& first, ReadCode comma_or_end, ReadCode eof, int& c, bool& has);
+
   bool decode_hex_escape(uint16_t& out);
   bool parse_escape(std::string& scratch);
   bool parse_unicode_escape(std::string& scratch);

@@ -42,24 +42,29 @@ void append_exponent(std::string& out, int e, bool plus) {
   out.append(buf, res.ptr);
 }
 
-}  // namespace
 
-void append_ecmascript(std::string& out, double x) {
-  if (x == 0) {
-    out.push_back('0');
-    return;
-  }
-  if (x < 0) out.push_back('-');
+// The two styles differ only in their thresholds and decorations: whole
+// numbers are written plainly while the decimal exponent n is at most
+// `max_plain`, small ones plainly while n is above `min_plain`.
+struct Style {
+  int max_plain;
+  int min_plain;
+  const char* whole_suffix;
+  bool exponent_plus;
+};
+
+void append_in_style(std::string& out, double x, const Style& style) {
   Shortest s = shortest(x);
   const int k = s.count, n = s.n;
-  if (k <= n && n <= 21) {
+  if (k <= n && n <= style.max_plain) {
     out.append(s.digits, k);
     out.append(n - k, '0');
-  } else if (0 < n && n <= 21) {
+    out.append(style.whole_suffix);
+  } else if (0 < n && n <= style.max_plain) {
     out.append(s.digits, n);
     out.push_back('.');
     out.append(s.digits + n, k - n);
-  } else if (-6 < n && n <= 0) {
+  } else if (style.min_plain < n && n <= 0) {
     out.append("0.");
     out.append(-n, '0');
     out.append(s.digits, k);
@@ -69,8 +74,19 @@ void append_ecmascript(std::string& out, double x) {
       out.push_back('.');
       out.append(s.digits + 1, k - 1);
     }
-    append_exponent(out, n - 1, true);
+    append_exponent(out, n - 1, style.exponent_plus);
   }
+}
+
+}  // namespace
+
+void append_ecmascript(std::string& out, double x) {
+  if (x == 0) {
+    out.push_back('0');
+    return;
+  }
+  if (x < 0) out.push_back('-');
+  append_in_style(out, x, Style{21, -6, "", true});
 }
 
 void append_ryu_style(std::string& out, double x) {
@@ -87,28 +103,7 @@ void append_ryu_style(std::string& out, double x) {
     out.append("0.0");
     return;
   }
-  Shortest s = shortest(x);
-  const int k = s.count, kk = s.n;
-  if (k <= kk && kk <= 16) {
-    out.append(s.digits, k);
-    out.append(kk - k, '0');
-    out.append(".0");
-  } else if (0 < kk && kk <= 16) {
-    out.append(s.digits, kk);
-    out.push_back('.');
-    out.append(s.digits + kk, k - kk);
-  } else if (-5 < kk && kk <= 0) {
-    out.append("0.");
-    out.append(-kk, '0');
-    out.append(s.digits, k);
-  } else {
-    out.push_back(s.digits[0]);
-    if (k > 1) {
-      out.push_back('.');
-      out.append(s.digits + 1, k - 1);
-    }
-    append_exponent(out, kk - 1, false);
-  }
+  append_in_style(out, x, Style{16, -5, ".0", false});
 }
 
 void append_plain_integer(std::string& out, double x) {
