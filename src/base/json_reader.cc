@@ -325,17 +325,21 @@ bool Reader::parse_unicode_escape(std::string& scratch) {
   return true;
 }
 
+bool Reader::skip_to_escape() {
+  while (pos_ < in_.size()) {
+    unsigned char c = static_cast<unsigned char>(in_[pos_]);
+    if (c == '"' || c == '\\' || c < 0x20) return true;
+    ++pos_;
+  }
+  return fail(ReadCode::kEofWhileParsingString);
+}
+
 bool Reader::parse_str(std::string_view& out) {
   scratch_.clear();
   size_t start = pos_;
   bool copied = false;
   for (;;) {
-    while (pos_ < in_.size()) {
-      unsigned char c = static_cast<unsigned char>(in_[pos_]);
-      if (c == '"' || c == '\\' || c < 0x20) break;
-      ++pos_;
-    }
-    if (pos_ == in_.size()) return fail(ReadCode::kEofWhileParsingString);
+    if (!skip_to_escape()) return false;
     char c = in_[pos_];
     if (c == '"') {
       std::string_view s;
@@ -365,12 +369,7 @@ bool Reader::parse_str(std::string_view& out) {
 
 bool Reader::ignore_str() {
   for (;;) {
-    while (pos_ < in_.size()) {
-      unsigned char c = static_cast<unsigned char>(in_[pos_]);
-      if (c == '"' || c == '\\' || c < 0x20) break;
-      ++pos_;
-    }
-    if (pos_ == in_.size()) return fail(ReadCode::kEofWhileParsingString);
+    if (!skip_to_escape()) return false;
     char c = in_[pos_];
     if (c == '"') {
       ++pos_;
@@ -768,42 +767,36 @@ bool Reader::any_scalar_or_container(Json& out) {
       out = Json(std::string(s));
       return true;
     }
-    case '[': {
-      if (!enter()) return false;
-      eat();
-      Json::Array items;
-      SeqAccess access(*this);
-      bool ok = true;
-      for (;;) {
-        bool has;
-        if (!(ok = access.next(has)) || !has) break;
-        items.emplace_back();
-        if (!(ok = any(items.back()))) break;
-      }
-      leave();
-      ok = end_seq() && ok;
-      if (ok) out = Json(std::move(items));
-      return ok;
-    }
+    case '[':
     case '{': {
-      if (!enter()) return false;
-      eat();
-      Json::Object members;
-      MapAccess access(*this);
-      bool ok = true;
-      for (;;) {
-        bool has;
-        std::string_view key;
-        if (!(ok = access.next_key(key, has)) || !has) break;
-        std::string name(key);
-        Json value;
-        if (!(ok = access.colon() && any(value))) break;
-        members.insert_or_assign(std::move(name), std::move(value));
-      }
-      leave();
-      ok = end_map() && ok;
-      if (ok) out = Json(std::move(members));
-      return ok;
+      auto elements = [&](SeqAccess& access) {
+        Json::Array items;
+        for (;;) {
+          bool has;
+          if (!access.next(has)) return false;
+          if (!has) break;
+          items.emplace_back();
+          if (!any(items.back())) return false;
+        }
+        out = Json(std::move(items));
+        return true;
+      };
+      auto members = [&](MapAccess& access) {
+        Json::Object fields;
+        for (;;) {
+          bool has;
+          std::string_view key;
+          if (!access.next_key(key, has)) return false;
+          if (!has) break;
+          std::string name(key);
+          Json value;
+          if (!access.colon() || !any(value)) return false;
+          fields.insert_or_assign(std::move(name), std::move(value));
+        }
+        out = Json(std::move(fields));
+        return true;
+      };
+      return container("a value", elements, members);
     }
     default:
       if (c == '-' || (c >= '0' && c <= '9')) {

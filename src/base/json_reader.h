@@ -292,6 +292,8 @@ class Reader {
   // Moves to the next element or member: false in `has` at `close`.
   bool next_item(char close, bool& first, ReadCode comma_or_end, ReadCode eof, int& c, bool& has);
 
+  // Moves to the next quote, backslash or control character of a string.
+  bool skip_to_escape();
   bool decode_hex_escape(uint16_t& out);
   bool parse_escape(std::string& scratch);
   bool parse_unicode_escape(std::string& scratch);
