@@ -8,6 +8,7 @@
 #include "record/evolution_payloads.h"
 #include "record/plan_payload.h"
 #include "record_builder.h"
+#include "state/build.h"
 #include "state/incremental.h"
 
 namespace quintrel::state {
@@ -273,6 +274,49 @@ TEST(StateEquality, EveryFieldCounts) {
     changes[i](s);
     EXPECT_NE(s, State{}) << i;
   }
+}
+
+Record verdict(uint8_t id, uint64_t time, std::vector<record::Ref> refs, const record::VerdictData& v) {
+  Record r = make_record(id, Kind::Verdict, v, std::move(refs));
+  r.time = time;
+  return r;
+}
+
+Record at(Record r, uint64_t time) {
+  r.time = time;
+  return r;
+}
+
+TEST(StateBuild, TrustsTheLastVerdictOfEachSubject) {
+  EXPECT_EQ(build_state_unchecked({}), State{});
+
+  const std::vector<Record> log{
+      at(make_record(1, Kind::Request, request()), 1), verdict(101, 2, {cause(1)}, kReject),
+      at(make_record(2, Kind::Request, request()), 3), verdict(102, 4, {cause(2)}, kReject),
+      verdict(103, 5, {cause(1)}, kAccept),
+      // No Cause ref: passed over, also with a payload that does not read.
+      at(raw_record(104, Kind::Verdict, "{}", {use(2)}), 6), verdict(105, 7, {use(2)}, kAccept),
+      // A trailing subject without a Verdict is not applied.
+      at(make_record(3, Kind::Request, request()), 8)};
+  auto s = build_state_unchecked(log);
+  ASSERT_TRUE(s) << s.error().to_string();
+  State e;
+  e.accepted_records = e.active_requests = {id_of(1)};
+  e.applied_up_to = 8;
+  EXPECT_EQ(*s, e);
+
+  // The state equals the one folded record by record.
+  State folded;
+  apply_all(folded, {log[0]});
+  folded.applied_up_to = 8;
+  EXPECT_EQ(*s, folded);
+}
+
+TEST(StateBuild, PayloadThatDoesNotReadFails) {
+  // A Verdict that does not read fails even when its subject is absent.
+  EXPECT_FALSE(build_state_unchecked(std::vector<Record>{at(raw_record(101, Kind::Verdict, "{}", {cause(9)}), 1)}));
+  EXPECT_FALSE(build_state_unchecked(
+      std::vector<Record>{at(raw_record(1, Kind::Plan, "[]"), 1), verdict(101, 2, {cause(1)}, kAccept)}));
 }
 
 }  // namespace
