@@ -17,19 +17,23 @@ using record::Kind;
 using record::TaskStatus;
 
 // A task's result must be an accepted Result, here, of an action that served
-// the plan's request.
+// the plan's request. Tasks may share results and results may share actions;
+// `requests` keeps each action's request so that no payload is read twice.
 bool result_serves_request(const Id& result_id, const Record& record, const Id& request_id, const Prior& prior,
-                           const State& state) {
+                           const State& state, std::map<Id, std::optional<Id>>& requests) {
   const Record* result = prior.find(result_id);
   if (!result || result->kind != Kind::Result || !state.accepted_records.contains(result_id) ||
       !same_thread(*result, record) || !same_space(*result, record))
     return false;
   auto data = decode<record::ResultData>(*result);
   if (!data) return false;
-  const Record* action = prior.find(data->action_id);
-  if (!action) return false;
-  auto action_data = decode<record::ActionData>(*action);
-  return action_data && action_data->request_id == request_id;
+  auto [it, fresh] = requests.try_emplace(data->action_id);
+  if (fresh) {
+    const Record* action = prior.find(data->action_id);
+    auto action_data = action ? decode<record::ActionData>(*action) : std::nullopt;
+    if (action_data) it->second = action_data->request_id;
+  }
+  return it->second == request_id;
 }
 
 bool status_fits(record::PlanStatus status, std::span<const record::PlanTask> tasks) {
@@ -98,14 +102,16 @@ Judgement check_plan(const Record& record, const Prior& prior, const VerifierRul
     for (const auto& input : t.inputs_from)
       if (!ids.contains(input)) return ReasonCode::InvalidPayload;
   }
-  // Tasks may share a result; each result record is read once.
-  std::map<Id, bool> result_ok;
+  std::set<Id> results_ok;
+  std::map<Id, std::optional<Id>> requests;
   for (const auto& t : d->tasks) {
     if (!t.result_record_id) continue;
     if (t.status != TaskStatus::done && t.status != TaskStatus::failed) return ReasonCode::InvalidPayload;
-    auto [it, fresh] = result_ok.try_emplace(*t.result_record_id, false);
-    if (fresh) it->second = result_serves_request(*t.result_record_id, record, request_id, prior, state);
-    if (!it->second) return ReasonCode::InvalidPayload;
+    // A result that fails ends the check, so only good ones are remembered.
+    if (results_ok.contains(*t.result_record_id)) continue;
+    if (!result_serves_request(*t.result_record_id, record, request_id, prior, state, requests))
+      return ReasonCode::InvalidPayload;
+    results_ok.insert(*t.result_record_id);
   }
   if (has_cycle(d->tasks)) return ReasonCode::InvalidPayload;
   if (!status_fits(d->status, d->tasks)) return ReasonCode::InvalidPayload;
