@@ -1,7 +1,12 @@
 // The checks of each kind, run after the general checks of a record.
 #pragma once
 
+#include <expected>
+#include <span>
+#include <vector>
+
 #include "record/activity_payloads.h"
+#include "record/plan_payload.h"
 #include "record/record.h"
 #include "state/state.h"
 #include "verify/prior.h"
@@ -30,6 +35,15 @@ Judgement check_selection(const Record& record, const Prior& prior, const Verifi
 // Actions and approvals.
 Judgement check_action(const Record& record, const Prior& prior, const VerifierRules& rules, const State& state);
 
+// The Approval covering an Action whose capability asks: the exact approval of
+// this action, else a class-wide one for its author, else one for any actor.
+std::expected<Id, record::ReasonCode> check_approval_for_action(const Record& record,
+                                                                const record::ActionData& action,
+                                                                const Prior& prior, const State& state);
+
+// True when some ref Requires `id`.
+bool has_require_ref(std::span<const record::Ref> refs, const Id& id);
+
 // Lifecycle.
 Judgement check_response(const Record& record, const Prior& prior, const VerifierRules& rules,
                          const State& state);
@@ -42,6 +56,10 @@ Judgement check_refusal(const Record& record, const Prior& prior, const Verifier
 Judgement check_plan(const Record& record, const Prior& prior, const VerifierRules& rules, const State& state);
 Judgement check_approval(const Record& record, const Prior& prior, const VerifierRules& rules,
                          const State& state);
+// True when the tasks' depends_on links form a cycle (a self-dependency too).
+// Tasks that cannot all be ordered (a repeated id, a dependency on no task)
+// also give true.
+bool has_cycle(std::span<const record::PlanTask> tasks);
 Judgement check_retraction(const Record& record, const Prior& prior, const VerifierRules& rules,
                            const State& state);
 

@@ -26,6 +26,6 @@ struct LogVerdict {
 };
 
 // Never fails as an operation: every problem is reported in `failure`.
-LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rules);
+LogVerdict verify_log(std::span<const record::Record> records, const VerifierRules& rules);
 
 }  // namespace quintrel::verify

@@ -1,0 +1,192 @@
+// Judging one record against logs of 1,000 and 100,000 records, with the
+// index and the state kept as a log writer keeps them: the time per record
+// must not grow with the log (every check is a bounded number of lookups).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "base/hash.h"
+#include "base/schema.h"
+#include "record/evolution_payloads.h"
+#include "record/refs.h"
+#include "state/incremental.h"
+#include "verify/record_checks.h"
+
+namespace quintrel::verify {
+namespace {
+
+using record::Kind;
+using record::Ref;
+using record::RefType;
+
+// A log grown the way the writer grows it: each record judged against the
+// ones before, followed by its Verdict and folded into the state.
+class Log {
+ public:
+  Log() : rules_(VerifierRules::create(base::sha256("bench"), 0)) {
+    rules_.author_roles = {{"dev", record::AuthorType::Provider}, {"lead", record::AuthorType::User}};
+  }
+
+  template <class T>
+  Record stamp(Kind kind, const char* author, const char* schema, const T& payload, std::vector<Ref> refs) const {
+    Record r;
+    r.space = r.thread = rules_.space;
+    r.time = records_.size() + 1;
+    r.author = {author, rules_.author_roles.at(author), std::nullopt};
+    r.kind = kind;
+    r.schema = base::schema_id(schema);
+    r.data = base::to_bytes(base::canonical_json(payload).value());
+    record::sort_and_dedup_refs(refs);
+    r.refs = std::move(refs);
+    std::vector<record::Evidence> inputs;
+    Prior prior(records_, index_);
+    for (const auto& ref : r.refs)
+      if (auto e = state_.ref_evidence(ref, *prior.find(ref.target))) inputs.push_back(*e);
+    r.evidence = record::derive_evidence(r.schema, inputs);
+    r.id = r.compute_id().value();
+    return r;
+  }
+
+  record::Judgement judge(const Record& r) const { return check_record(r, Prior(records_, index_), rules_, state_); }
+
+  template <class T>
+  base::Id add(Kind kind, const char* author, const char* schema, const T& payload, std::vector<Ref> refs) {
+    Record r = stamp(kind, author, schema, payload, std::move(refs));
+    auto verdict = record::verdict_for(judge(r));
+    if (verdict.result != record::VerdictResult::Accept) throw std::logic_error("bench log: record rejected");
+    Record v{{}, r.space, r.thread, r.time + 1, {"verifier", record::AuthorType::Verifier, std::nullopt},
+             Kind::Verdict, base::schema_id("quintrel.verdict.v1"), base::to_bytes(*base::canonical_json(verdict)),
+             {{RefType::Cause, r.id}}, record::Evidence::Deterministic};
+    v.id = v.compute_id().value();
+    if (!state::apply_record(state_, r, verdict)) throw std::logic_error("bench log: apply failed");
+    for (Record* x : {&r, &v}) {
+      index_.insert(records_.size(), *x);
+      records_.push_back(std::move(*x));
+    }
+    state_.applied_up_to = records_.size();
+    return records_[records_.size() - 2].id;
+  }
+
+  size_t size() const { return records_.size(); }
+
+ private:
+  VerifierRules rules_;
+  std::vector<Record> records_;
+  PriorIndex index_;
+  state::State state_;
+};
+
+record::CandidateData candidate(size_t n, record::CandidateBasis basis, std::optional<base::Id> parent) {
+  record::CandidateData c;
+  c.source.git.tree = base::hex_encode(base::sha256(std::to_string(n))).substr(0, 40);
+  c.basis = basis;
+  c.parent = parent;
+  return c;
+}
+
+// A line of development: rounds of four candidates continuing the last
+// selection, an evaluation of each, and a selection of one over all four.
+struct Bench {
+  Log log;
+  base::Id selection, chosen;
+  std::vector<base::Id> candidates, evaluations;
+  std::vector<std::pair<base::Id, base::Id>> rounds;  // each selection with its chosen candidate
+
+  explicit Bench(size_t records) {
+    size_t n = 0;
+    while (log.size() < records) {
+      const bool first = n == 0;
+      candidates.clear(), evaluations.clear();
+      for (int i = 0; i < 4; ++i) {
+        auto basis = first ? record::CandidateBasis::root : record::CandidateBasis::continuation;
+        std::vector<Ref> refs;
+        if (!first) refs.push_back({RefType::Cause, selection});
+        auto c = candidate(++n, basis, first ? std::nullopt : std::optional(chosen));
+        candidates.push_back(log.add(Kind::Candidate, "dev", "quintrel.candidate.v1", c, refs));
+        record::EvaluationData e{candidates.back(), "tests"};
+        evaluations.push_back(
+            log.add(Kind::Evaluation, "dev", "quintrel.evaluation.v1", e, {{RefType::Use, candidates.back()}}));
+      }
+      chosen = candidates[n % 4];
+      selection = log.add(Kind::Selection, "lead", "quintrel.selection.v1", selection_data(chosen), selection_refs());
+      rounds.emplace_back(selection, chosen);
+    }
+  }
+  record::SelectionData selection_data(const base::Id& pick) const {
+    return {"ship", candidates, record::SelectionOutcome::choose({pick}), std::nullopt};
+  }
+  std::vector<Ref> selection_refs() const {
+    std::vector<Ref> refs{{RefType::Require, chosen}};
+    for (const auto& e : evaluations) refs.push_back({RefType::Use, e});
+    return refs;
+  }
+};
+
+Bench& bench_of(int64_t records) {
+  static std::map<int64_t, std::unique_ptr<Bench>> cache;
+  auto& b = cache[records];
+  if (!b) b = std::make_unique<Bench>(records);
+  return *b;
+}
+
+// Continuations of selections spread over the whole log, judged in turn, so
+// that the lookups of a large log do not all hit the cache.
+void JudgeContinuation(benchmark::State& st) {
+  Bench& b = bench_of(st.range(0));
+  std::vector<Record> records;
+  for (size_t i = 0; i < 256; ++i) {
+    const auto& [anchor, parent] = b.rounds[i * b.rounds.size() / 256];
+    records.push_back(b.log.stamp(Kind::Candidate, "dev", "quintrel.candidate.v1",
+                                  candidate(i, record::CandidateBasis::continuation, parent),
+                                  {{RefType::Cause, anchor}}));
+    if (b.log.judge(records.back())) st.SkipWithError("continuation rejected");
+  }
+  size_t i = 0;
+  for (auto _ : st) benchmark::DoNotOptimize(b.log.judge(records[i++ % records.size()]));
+}
+
+void JudgeSelection(benchmark::State& st) {
+  Bench& b = bench_of(st.range(0));
+  Record r = b.log.stamp(Kind::Selection, "lead", "quintrel.selection.v1", b.selection_data(b.chosen),
+                         b.selection_refs());
+  if (b.log.judge(r)) st.SkipWithError("selection rejected");
+  for (auto _ : st) benchmark::DoNotOptimize(b.log.judge(r));
+}
+
+BENCHMARK(JudgeContinuation)->Arg(1000)->Arg(100000);
+BENCHMARK(JudgeSelection)->Arg(1000)->Arg(100000);
+
+// Prints each benchmark's time at 100,000 records over its time at 1,000.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const auto& run : runs)
+      if (run.run_type == Run::RT_Iteration) ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    for (const char* name : {"JudgeContinuation", "JudgeSelection"}) {
+      double small = ns_[std::string(name) + "/1000"], large = ns_[std::string(name) + "/100000"];
+      std::printf("%s: 100000 / 1000 = %.3f\n", name, large / small);
+    }
+  }
+
+ private:
+  std::map<std::string, double> ns_;
+};
+
+}  // namespace
+}  // namespace quintrel::verify
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  quintrel::verify::RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

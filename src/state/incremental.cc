@@ -1,0 +1,272 @@
+#include "state/incremental.h"
+
+#include <tuple>
+#include <vector>
+
+#include "base/hash.h"
+#include "record/evolution_payloads.h"
+#include "record/plan_payload.h"
+
+namespace quintrel::state {
+namespace {
+
+using base::JsonError;
+using record::Kind;
+using record::Record;
+using record::RefType;
+using Applied = std::expected<void, JsonError>;
+
+template <class T>
+std::expected<T, JsonError> decode(const Record& r) {
+  return base::from_json<T>(base::as_text(r.data));
+}
+
+// The first ref of a type, in stored order.
+const Id* first_ref(const Record& r, RefType type) {
+  for (const auto& ref : r.refs)
+    if (ref.type == type) return &ref.target;
+  return nullptr;
+}
+
+bool requires_target(const Record& r, const Id& target) {
+  for (const auto& ref : r.refs)
+    if (ref.type == RefType::Require && ref.target == target) return true;
+  return false;
+}
+
+void note_replaced(State& s, const Record& r) {
+  if (const Id* p = first_ref(r, RefType::Replace)) s.replaced_records.insert(*p);
+}
+
+// An exact approval is used up by the record that Requires it for `subject`.
+void consume_approval(State& s, const Record& r, const Id& subject) {
+  auto it = s.valid_approvals.find(subject);
+  if (it == s.valid_approvals.end() || !requires_target(r, it->second)) return;
+  s.exact_approval_index.erase(it->second);
+  s.valid_approvals.erase(it);
+}
+
+Applied apply_action(State& s, const Record& r) {
+  auto d = decode<record::ActionData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  auto subject = record::action_approval_subject_hash(r.author.id, *d);
+  if (!subject) return std::unexpected(std::move(subject.error()));
+  consume_approval(s, r, *subject);
+  s.open_actions.insert(r.id);
+  s.action_to_request[r.id] = d->request_id;
+  ++s.request_open_action_count[d->request_id];
+  return {};
+}
+
+Applied apply_response(State& s, const Record& r) {
+  auto d = decode<record::ResponseData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  uint32_t& turns = s.response_turns[d->request_id];
+  if (turns != UINT32_MAX) ++turns;
+  if (d->closes_request) {
+    s.active_requests.erase(d->request_id);
+    s.active_plans.erase(d->request_id);
+  }
+  return {};
+}
+
+Applied apply_result(State& s, const Record& r) {
+  auto d = decode<record::ResultData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  s.open_actions.erase(d->action_id);
+  close_action_for_request(s, d->action_id);
+  return {};
+}
+
+Applied apply_summary(State& s, const Record& r) {
+  auto d = decode<record::SummaryData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  auto key = base::sha256_canonical(std::make_tuple(d->summary_type, d->subject, d->scope));
+  if (!key) return std::unexpected(std::move(key.error()));
+  note_replaced(s, r);
+  s.active_summaries[*key] = r.id;
+  return {};
+}
+
+Applied apply_approval(State& s, const Record& r) {
+  auto d = decode<record::ApprovalData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  note_replaced(s, r);
+  if (d->target_action) {
+    s.exact_approval_index[r.id] = *d->target_action;
+    s.valid_approvals[*d->target_action] = r.id;
+  }
+  if (d->action_class) {
+    ClassApprovalKey key{*d->action_class, d->scope, d->actor_id};
+    s.class_approval_index[r.id] = key;
+    s.class_approvals[std::move(key)] = r.id;
+  }
+  return {};
+}
+
+Applied apply_capability(State& s, const Record& r) {
+  auto d = decode<record::CapabilityData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  note_replaced(s, r);
+  CapabilityKey key{d->actor_id, d->action_class, d->scope};
+  s.capability_index[r.id] = key;
+  s.active_capabilities[std::move(key)] = r.id;
+  return {};
+}
+
+Applied apply_usage(State& s, const Record& r) {
+  auto d = decode<record::UsageData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  s.usage_counts[UsageKey{d->used_record, d->role}].add(d->outcome);
+  return {};
+}
+
+Applied apply_refusal(State& s, const Record& r) {
+  auto d = decode<record::RefusalData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  switch (d->target_kind) {
+    case record::RefusalTarget::Action:
+      s.open_actions.erase(d->target_id);
+      close_action_for_request(s, d->target_id);
+      break;
+    case record::RefusalTarget::Request:
+      s.active_requests.erase(d->target_id);
+      s.active_plans.erase(d->target_id);
+      break;
+    case record::RefusalTarget::VerifiedEffect:
+      break;
+  }
+  return {};
+}
+
+Applied apply_plan(State& s, const Record& r) {
+  auto d = decode<record::PlanData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  note_replaced(s, r);
+  s.active_plans[d->request_id] = r.id;
+  // A finished plan also ends the plan it replaced.
+  if (d->status != record::PlanStatus::running) s.active_plans.erase(d->request_id);
+  return {};
+}
+
+Applied apply_retraction(State& s, const Record& r) {
+  auto d = decode<record::RetractionData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  const Id& x = d->target_id;
+  // A target retracted before had every dependent tainted then, and every
+  // later dependent was tainted on arrival: a repeated retraction has nothing
+  // to walk, and it no longer holds a requirement key (it gave the key up the
+  // first time; a newer Requirement may hold it now).
+  const bool first = s.retracted_records.insert(x).second;
+  if (first) {
+    if (auto it = s.epistemic_dependents.find(x); it != s.epistemic_dependents.end())
+      for (const Id& dependent : it->second) mark_tainted(s, dependent);
+  }
+  if (auto it = s.capability_index.find(x); it != s.capability_index.end()) {
+    auto held = s.active_capabilities.find(it->second);
+    if (held != s.active_capabilities.end() && held->second == x) s.active_capabilities.erase(held);
+  }
+  if (auto it = s.exact_approval_index.find(x); it != s.exact_approval_index.end()) {
+    auto held = s.valid_approvals.find(it->second);
+    if (held != s.valid_approvals.end() && held->second == x) s.valid_approvals.erase(held);
+  }
+  if (auto it = s.class_approval_index.find(x); it != s.class_approval_index.end()) {
+    auto held = s.class_approvals.find(it->second);
+    if (held != s.class_approvals.end() && held->second == x) s.class_approvals.erase(held);
+  }
+  if (auto it = s.requirement_index.find(x); first && it != s.requirement_index.end()) {
+    const auto& [request, key] = it->second;
+    if (auto keys = s.requirement_keys.find(request); keys != s.requirement_keys.end()) {
+      keys->second.erase(key);
+      if (keys->second.empty()) s.requirement_keys.erase(keys);
+    }
+  }
+  return {};
+}
+
+Applied apply_selection(State& s, const Record& r) {
+  auto d = decode<record::SelectionData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  std::optional<Id> prior;
+  if (const Id* p = first_ref(r, RefType::Replace)) {
+    prior = *p;
+    s.replaced_records.insert(*p);
+  }
+  auto subject = record::selection_approval_subject_hash(r.author.id, prior, *d);
+  if (!subject) return std::unexpected(std::move(subject.error()));
+  consume_approval(s, r, *subject);
+  return {};
+}
+
+Applied apply_requirement(State& s, const Record& r) {
+  auto d = decode<record::RequirementData>(r);
+  if (!d) return std::unexpected(std::move(d.error()));
+  const Id* request = first_ref(r, RefType::Cause);
+  if (!request) return {};
+  s.requirement_keys[*request].insert(d->key);
+  s.requirement_index[r.id] = {*request, std::move(d->key)};
+  return {};
+}
+
+}  // namespace
+
+std::expected<void, JsonError> apply_record(State& s, const Record& r, const record::VerdictData& verdict) {
+  if (verdict.result == record::VerdictResult::Reject) return {};
+  s.accepted_records.insert(r.id);
+  bool rests_on_withdrawn = false;
+  for (const auto& ref : r.refs) {
+    if (ref.type != RefType::Use && ref.type != RefType::Require) continue;
+    s.epistemic_dependents[ref.target].insert(r.id);
+    if (s.retracted_records.contains(ref.target) || s.tainted_records.contains(ref.target))
+      rests_on_withdrawn = true;
+  }
+  if (rests_on_withdrawn) mark_tainted(s, r.id);
+
+  switch (r.kind) {
+    case Kind::Request:
+      s.active_requests.insert(r.id);
+      return {};
+    case Kind::Action: return apply_action(s, r);
+    case Kind::Response: return apply_response(s, r);
+    case Kind::Result: return apply_result(s, r);
+    case Kind::Summary: return apply_summary(s, r);
+    case Kind::Approval: return apply_approval(s, r);
+    case Kind::Capability: return apply_capability(s, r);
+    case Kind::Usage: return apply_usage(s, r);
+    case Kind::Refusal: return apply_refusal(s, r);
+    case Kind::Plan: return apply_plan(s, r);
+    case Kind::Retraction: return apply_retraction(s, r);
+    case Kind::Selection: return apply_selection(s, r);
+    case Kind::Requirement: return apply_requirement(s, r);
+    case Kind::Verdict:
+    case Kind::Candidate:
+    case Kind::Evaluation:
+      return {};
+  }
+  return {};
+}
+
+void mark_tainted(State& s, const Id& id) {
+  // LIFO; an id's dependents are pushed only when it is newly tainted, so each
+  // id is expanded at most once over the life of the state.
+  std::vector<Id> stack{id};
+  while (!stack.empty()) {
+    const Id x = stack.back();
+    stack.pop_back();
+    if (!s.tainted_records.insert(x).second) continue;
+    auto it = s.epistemic_dependents.find(x);
+    if (it == s.epistemic_dependents.end()) continue;
+    for (const Id& dependent : it->second)
+      if (!s.tainted_records.contains(dependent)) stack.push_back(dependent);
+  }
+}
+
+void close_action_for_request(State& s, const Id& action_id) {
+  auto request = s.action_to_request.find(action_id);
+  if (request == s.action_to_request.end()) return;
+  auto count = s.request_open_action_count.find(request->second);
+  if (count == s.request_open_action_count.end()) return;
+  if (--count->second == 0) s.request_open_action_count.erase(count);
+}
+
+}  // namespace quintrel::state

@@ -1,0 +1,184 @@
+#include "verify/record_checks.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "base/schema.h"
+#include "record/evolution_payloads.h"
+#include "record/plan_payload.h"
+#include "record/sign.h"
+#include "verify/check_util.h"
+#include "verify/kind_checks.h"
+#include "verify/verdict.h"
+
+namespace quintrel::verify {
+namespace {
+
+using record::Kind;
+
+bool is_replaceable(Kind k) {
+  return k == Kind::Summary || k == Kind::Approval || k == Kind::Capability || k == Kind::Plan ||
+         k == Kind::Selection;
+}
+
+Judgement check_author(const Record& record, const VerifierRules& rules) {
+  auto allowed = record::allowed_author_types(record.kind);
+  if (std::find(allowed.begin(), allowed.end(), record.author.type) == allowed.end())
+    return ReasonCode::AuthorRoleInvalid;
+  auto role = rules.author_roles.find(record.author.id);
+  if (role == rules.author_roles.end() || role->second != record.author.type) return ReasonCode::AuthorRoleInvalid;
+  return std::nullopt;
+}
+
+Judgement check_signature(const Record& record, const VerifierRules& rules) {
+  auto keys = rules.author_keys.find(record.author.id);
+  bool pinned = keys != rules.author_keys.end();
+  bool required = rules.signature_required_kinds.contains(record.kind) || pinned;
+  if (!record.author.signature) return required ? Judgement(ReasonCode::SignatureMissing) : std::nullopt;
+  auto key = record::verified_key(record);
+  if (!key) return ReasonCode::SignatureInvalid;
+  if (pinned && !keys->second.contains(*key)) return ReasonCode::SignatureInvalid;
+  return std::nullopt;
+}
+
+// Resolves every ref; all tests of one ref run before the next ref.
+Judgement check_refs(const Record& record, const Prior& prior, const State& state,
+                     std::vector<const Record*>& targets) {
+  targets.reserve(record.refs.size());
+  for (const auto& ref : record.refs) {
+    const Record* t = prior.find(ref.target);
+    if (!t) return ReasonCode::RefUnresolved;
+    if (t->space != record.space) return ReasonCode::RefCrossSpace;
+    if (ref.type == RefType::Require && !state.in_force(ref.target)) return ReasonCode::RefUnresolved;
+    targets.push_back(t);
+  }
+  return std::nullopt;
+}
+
+Judgement check_replacement(const Record& record, const Prior& prior, const State& state) {
+  const Record* replaced = nullptr;
+  size_t count = 0;
+  for (const auto& ref : record.refs)
+    if (ref.type == RefType::Replace && count++ == 0) replaced = prior.find(ref.target);
+  // Counted before the kind is looked at: two Replace refs are malformed
+  // whatever the kind.
+  if (count > 1) return ReasonCode::InvalidPayload;
+  if (count == 0) return std::nullopt;
+  if (!is_replaceable(record.kind)) return ReasonCode::ReplacementInvalid;
+  if (!replaced || !state.accepted_records.contains(replaced->id) || replaced->kind != record.kind)
+    return ReasonCode::ReplacementInvalid;
+  return check_replacement_compatibility(record, base::as_text(replaced->data));
+}
+
+Judgement check_evidence(const Record& record, const VerifierRules& rules, const State& state,
+                         const std::vector<const Record*>& targets) {
+  std::vector<record::Evidence> kept;
+  kept.reserve(targets.size());
+  for (size_t i = 0; i < record.refs.size(); ++i)
+    if (auto e = state.ref_evidence(record.refs[i], *targets[i])) kept.push_back(*e);
+  record::Evidence derived = record::derive_evidence(record.schema, kept);
+  if (derived != record.evidence) return ReasonCode::InvalidPayload;
+  auto threshold = rules.evidence_thresholds.find(record.kind);
+  // A larger ordinal is a weaker class.
+  if (threshold != rules.evidence_thresholds.end() && derived > threshold->second)
+    return ReasonCode::EvidenceBelowThreshold;
+  return std::nullopt;
+}
+
+// The payload type of each known schema, in the order of base::kSchemaNames.
+using CanonicalCheck = bool (*)(std::string_view);
+constexpr std::array<CanonicalCheck, 20> kPayloadBySchema = {
+    &decodes_canonically<record::RequestData>,     &decodes_canonically<record::ActionData>,
+    &decodes_canonically<record::ResponseData>,    &decodes_canonically<record::ResultData>,
+    &decodes_canonically<record::ResultData>,      &decodes_canonically<record::ResultData>,
+    &decodes_canonically<record::CapabilityData>,  &decodes_canonically<record::ApprovalData>,
+    &decodes_canonically<record::SummaryData>,     &decodes_canonically<record::RefusalData>,
+    &decodes_canonically<record::UsageData>,       &decodes_canonically<record::VerdictData>,
+    &decodes_canonically<record::PlanData>,        &decodes_canonically<record::RetractionData>,
+    &decodes_canonically<record::CandidateData>,   &decodes_canonically<record::EvaluationData>,
+    &decodes_canonically<record::SelectionData>,   &decodes_canonically<record::RequirementData>,
+    &decodes_canonically<record::EvaluationDataV2>, &decodes_canonically<record::EvaluationDataV2>,
+};
+static_assert(base::kSchemaNames[11] == "quintrel.verdict.v1" &&
+              base::kSchemaNames[19] == "quintrel.evaluation.attested.v1");
+
+// Both payloads read with the reader of `T`; `same` compares their identities.
+template <class T, class Same>
+Judgement compare_identity(const Record& record, std::string_view replaced_data, Same same) {
+  auto mine = decode<T>(record);
+  if (!mine) return ReasonCode::InvalidPayload;
+  auto theirs = base::from_json<T>(replaced_data);
+  if (!theirs) return ReasonCode::InvalidPayload;
+  return same(*mine, *theirs) ? std::nullopt : Judgement(ReasonCode::ReplacementInvalid);
+}
+
+}  // namespace
+
+Judgement check_record(const Record& record, const Prior& prior, const VerifierRules& rules,
+                       const State& state) {
+  if (record.kind == Kind::Verdict) return check_verdict_record(record, prior, rules);
+
+  auto id = record.compute_id();
+  if (!id || *id != record.id) return ReasonCode::InvalidPayload;
+  for (size_t i = 1; i < record.refs.size(); ++i)
+    if (!(record.refs[i - 1] < record.refs[i])) return ReasonCode::InvalidPayload;
+  if (record.space != rules.space) return ReasonCode::InvalidPayload;
+
+  auto mapped = rules.kind_schema_map.find(record.schema);
+  if (mapped == rules.kind_schema_map.end()) return ReasonCode::UnknownSchema;
+  if (mapped->second != record.kind) return ReasonCode::KindSchemaMismatch;
+
+  if (auto code = check_author(record, rules)) return code;
+  if (auto code = check_signature(record, rules)) return code;
+  std::vector<const Record*> targets;
+  if (auto code = check_refs(record, prior, state, targets)) return code;
+  if (auto code = check_replacement(record, prior, state)) return code;
+  if (auto code = check_evidence(record, rules, state, targets)) return code;
+  if (auto code = check_payload_decode(record)) return code;
+  return check_kind_specific(record, prior, rules, state);
+}
+
+record::VerdictData verify_record(const Record& record, std::span<const Record> records,
+                                  const VerifierRules& rules, const State& state) {
+  PriorIndex index = PriorIndex::of(records);
+  return verify_record(record, records, index, rules, state);
+}
+
+record::VerdictData verify_record(const Record& record, std::span<const Record> records,
+                                  const PriorIndex& index, const VerifierRules& rules, const State& state) {
+  return record::verdict_for(check_record(record, Prior(records, index), rules, state));
+}
+
+Judgement check_payload_decode(const Record& record) {
+  auto index = base::schema_index(record.schema);
+  if (!index) return ReasonCode::UnknownSchema;
+  if (!kPayloadBySchema[*index](base::as_text(record.data))) return ReasonCode::InvalidPayload;
+  return std::nullopt;
+}
+
+Judgement check_replacement_compatibility(const Record& record, std::string_view replaced_data) {
+  switch (record.kind) {
+    case Kind::Capability:
+      return compare_identity<record::CapabilityData>(record, replaced_data, [](const auto& a, const auto& b) {
+        return a.actor_id == b.actor_id && a.action_class == b.action_class && a.scope == b.scope;
+      });
+    case Kind::Plan:
+      return compare_identity<record::PlanData>(
+          record, replaced_data, [](const auto& a, const auto& b) { return a.request_id == b.request_id; });
+    case Kind::Summary:
+      return compare_identity<record::SummaryData>(record, replaced_data, [](const auto& a, const auto& b) {
+        return a.summary_type == b.summary_type && a.subject == b.subject && a.scope == b.scope;
+      });
+    case Kind::Approval:
+      return compare_identity<record::ApprovalData>(record, replaced_data, [](const auto& a, const auto& b) {
+        if (a.target_action && b.target_action) return a.target_action == b.target_action && a.scope == b.scope;
+        return a.action_class && b.action_class && a.action_class == b.action_class && a.scope == b.scope &&
+               a.actor_id == b.actor_id;
+      });
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace quintrel::verify

@@ -1,0 +1,107 @@
+// Builds logs the way the log writer does: refs sorted, times 1, 2, 3...,
+// evidence derived from the state, ids computed, each record judged against
+// the log so far, followed by its Verdict and folded into the state.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "record/activity_payloads.h"
+#include "record/record.h"
+#include "record/sign.h"
+#include "state/state.h"
+#include "verify/prior.h"
+#include "verify/rules.h"
+
+namespace quintrel::fixture {
+
+using base::Id;
+using record::AuthorType;
+using record::Evidence;
+using record::Judgement;
+using record::Kind;
+using record::ReasonCode;
+using record::Record;
+using record::Ref;
+
+// A record before the log stamps it. Left unset: the kind's first schema, the
+// author's registered type, the rules' space as space and thread, and the
+// derived evidence class.
+struct Draft {
+  Kind kind = Kind::Request;
+  std::string author;
+  std::string data;
+  std::vector<Ref> refs;
+  std::optional<Id> schema;
+  std::optional<AuthorType> type;
+  std::optional<Id> space;
+  std::optional<Id> thread;
+  std::optional<Evidence> evidence;
+  const record::Ed25519Signer* signer = nullptr;
+};
+
+template <class T>
+std::string json(const T& payload) {
+  return base::canonical_json(payload).value();
+}
+template <class T>
+Draft draft(Kind kind, std::string author, const T& payload, std::vector<Ref> refs = {}) {
+  return Draft{kind, std::move(author), json(payload), std::move(refs)};
+}
+inline Ref cause(const Id& t) { return {record::RefType::Cause, t}; }
+inline Ref use(const Id& t) { return {record::RefType::Use, t}; }
+inline Ref require(const Id& t) { return {record::RefType::Require, t}; }
+inline Ref replace(const Id& t) { return {record::RefType::Replace, t}; }
+
+Id schema(std::string_view name);
+// Rules over sha256("test space") with one author per type, named after it:
+// "user", "provider", "system", "executor", "verifier".
+verify::VerifierRules test_rules();
+const record::Ed25519Signer& signer(uint8_t seed);
+// The Verdict appended after `subject`, at the subject's time + 1.
+Record make_verdict(const Record& subject, Judgement judgement);
+
+struct Commit {
+  Id id;
+  Judgement judgement;
+};
+
+class Log {
+ public:
+  explicit Log(verify::VerifierRules rules = test_rules()) : rules_(std::move(rules)) {}
+
+  // The record this log would append next, unjudged.
+  Record stamp(const Draft& draft) const;
+  // Re-signs (given a signer) and recomputes the id after an edit.
+  static void seal(Record& record, const record::Ed25519Signer* signer = nullptr);
+
+  Judgement judge(const Record& record) const;
+  Judgement judge(const Draft& draft) const { return judge(stamp(draft)); }
+  // Judges, appends with its Verdict and folds into the state.
+  Commit commit(const Record& record);
+  Commit commit(const Draft& draft) { return commit(stamp(draft)); }
+  // Commits and expects acceptance.
+  Id accept(const Draft& draft);
+
+  const std::vector<Record>& records() const { return records_; }
+  const state::State& state() const { return state_; }
+  const verify::VerifierRules& rules() const { return rules_; }
+  verify::VerifierRules& rules() { return rules_; }
+
+ private:
+  verify::VerifierRules rules_;
+  std::vector<Record> records_;
+  verify::PriorIndex index_;
+  state::State state_;
+};
+
+}  // namespace quintrel::fixture
+
+namespace quintrel::record {
+inline void PrintTo(ReasonCode code, std::ostream* os) {
+  *os << base::EnumNames<ReasonCode>::names[static_cast<size_t>(code)];
+}
+}  // namespace quintrel::record
