@@ -1,0 +1,83 @@
+#include "verify/replay.h"
+
+#include "record/activity_payloads.h"
+#include "state/incremental.h"
+#include "verify/prior.h"
+#include "verify/record_checks.h"
+#include "verify/verdict.h"
+
+namespace quintrel::verify {
+
+using record::ReasonCode;
+using record::VerdictResult;
+
+namespace {
+
+// The stored Verdict against the judgement re-derived now: a disagreement
+// about a rejection reports the re-derived reason.
+std::optional<ReasonCode> disagreement(const record::VerdictData& stored, record::Judgement derived) {
+  if (stored.result == VerdictResult::Accept) {
+    if (derived) return derived;
+    if (stored.reason) return ReasonCode::InvalidPayload;
+    return std::nullopt;
+  }
+  if (!derived) return ReasonCode::InvalidPayload;
+  if (stored.reason != derived) return derived;
+  return std::nullopt;
+}
+
+}  // namespace
+
+LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rules) {
+  const uint64_t last_time = records.empty() ? 0 : records.back().time;
+  auto failed = [&](ReasonCode code, uint64_t checked) {
+    LogVerdict v;
+    v.checked_records = checked;
+    v.last_time = last_time;
+    v.failure = code;
+    return v;
+  };
+
+  // The whole input first: times run 1, 2, 3, ... and every id is right.
+  for (size_t i = 0; i < records.size(); ++i)
+    if (records[i].time != i + 1) return failed(ReasonCode::InvalidPayload, 0);
+  for (const Record& r : records) {
+    auto id = r.compute_id();
+    if (!id || *id != r.id) return failed(ReasonCode::InvalidPayload, 0);
+  }
+
+  state::State state;
+  PriorIndex index;
+  const Prior prior(records, index);
+  uint64_t checked = 0;
+  for (size_t p = 0; p < records.size(); p += 2, checked += 2) {
+    const Record& subject = records[p];
+    if (subject.kind == record::Kind::Verdict) {
+      // Every subject seen so far has its Verdict, so this one cannot stand.
+      return failed(check_verdict_record(subject, prior, rules).value_or(ReasonCode::InvalidPayload), checked);
+    }
+    if (p + 1 >= records.size() || records[p + 1].kind != record::Kind::Verdict)
+      return failed(ReasonCode::InvalidPayload, checked);
+    const Record& verdict = records[p + 1];
+    index.insert(p, subject);
+    if (auto code = check_verdict_record(verdict, prior, rules)) return failed(*code, checked);
+    if (verdict.refs.front().target != subject.id) return failed(ReasonCode::InvalidPayload, checked);
+    const record::Judgement derived = check_record(subject, prior, rules, state);
+    auto stored = base::from_json<record::VerdictData>(base::as_text(verdict.data));
+    if (!stored) return failed(ReasonCode::InvalidPayload, checked);
+    if (auto code = disagreement(*stored, derived)) return failed(*code, checked);
+    if (!state::apply_record(state, subject, *stored)) return failed(ReasonCode::InvalidPayload, checked);
+    state.applied_up_to = verdict.time;
+    index.insert(p + 1, verdict);
+  }
+
+  LogVerdict v;
+  v.checked_records = checked;
+  v.last_time = last_time;
+  v.standing = derive_standing(records, state);
+  v.retracted = std::move(state.retracted_records);
+  v.tainted = std::move(state.tainted_records);
+  return v;
+}
+
+}  // namespace quintrel::verify
