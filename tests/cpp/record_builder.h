@@ -1,5 +1,5 @@
-// Records built directly for the state and standing tests: a kind, a payload
-// written canonically, refs in the order given, and an id chosen by the test.
+// Records built directly for the state and standing tests: a kind, payload
+// bytes, refs in the order given, and an id chosen by the test.
 #pragma once
 
 #include <string>
@@ -17,25 +17,20 @@ inline base::Id id_of(uint8_t byte) {
   return id;
 }
 
-template <class Payload>
-record::Record make_record(uint8_t id, record::Kind kind, const Payload& payload,
-                           std::vector<record::Ref> refs = {}, std::string author = "alice") {
-  record::Record r;
-  r.id = id_of(id);
-  r.kind = kind;
-  r.author = {std::move(author), record::AuthorType::User, std::nullopt};
-  r.data = base::to_bytes(*base::canonical_json(payload));
-  r.refs = std::move(refs);
-  return r;
-}
-
 inline record::Record raw_record(uint8_t id, record::Kind kind, std::string data, std::vector<record::Ref> refs = {}) {
   record::Record r;
   r.id = id_of(id);
   r.kind = kind;
+  r.author = {"alice", record::AuthorType::User, std::nullopt};
   r.data = base::to_bytes(data);
   r.refs = std::move(refs);
   return r;
+}
+
+// The payload written canonically, as a committed record holds it.
+template <class Payload>
+record::Record make_record(uint8_t id, record::Kind kind, const Payload& payload, std::vector<record::Ref> refs = {}) {
+  return raw_record(id, kind, *base::canonical_json(payload), std::move(refs));
 }
 
 inline record::Ref cause(uint8_t t) { return {record::RefType::Cause, id_of(t)}; }

@@ -1,0 +1,36 @@
+// The index of prior records and the view every check reads through.
+#include <gtest/gtest.h>
+
+#include "record_builder.h"
+#include "verify/prior.h"
+
+namespace quintrel::verify {
+namespace {
+
+using namespace quintrel::testing;
+using record::Kind;
+
+TEST(PriorIndex, FirstPositionWinsAndOnlyIndexedRecordsAreSeen) {
+  const std::vector<Record> records{raw_record(1, Kind::Request, "a"), raw_record(2, Kind::Request, "b"),
+                                    raw_record(1, Kind::Request, "c")};
+  PriorIndex index;
+  const Prior prior(records, index);
+  index.insert(0, records[0]);
+  EXPECT_EQ(prior.find(id_of(2)), nullptr);  // in the sequence, not yet indexed
+  index.insert(1, records[1]);
+  index.insert(2, records[2]);
+  EXPECT_EQ(prior.find(id_of(1)), &records[0]);
+  EXPECT_EQ(prior.find(id_of(2)), &records[1]);
+  EXPECT_EQ(PriorIndex::of(records).position(id_of(1)), 0u);
+}
+
+TEST(PriorIndex, VerdictsMarkTheirCauseTargets) {
+  const std::vector<Record> records{raw_record(2, Kind::Selection, "b", {cause(1)}),  // no Verdict: marks nothing
+                                    raw_record(3, Kind::Verdict, "c", {cause(4), cause(5), use(6), replace(7)})};
+  const PriorIndex index = PriorIndex::of(records);
+  for (uint8_t t : {4, 5}) EXPECT_TRUE(index.verdicted(id_of(t))) << int(t);
+  for (uint8_t t : {1, 3, 6, 7}) EXPECT_FALSE(index.verdicted(id_of(t))) << int(t);
+}
+
+}  // namespace
+}  // namespace quintrel::verify

@@ -1,0 +1,287 @@
+// Standing of selections and candidates: named lineages, and a cross-check
+// against the plain, chain-walking derivation on random logs.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <random>
+
+#include "record/evolution_payloads.h"
+#include "record_builder.h"
+#include "verify/standing.h"
+
+namespace quintrel::verify {
+namespace {
+
+using namespace quintrel::testing;
+using record::CandidateBasis;
+using record::Kind;
+using record::Record;
+using record::Ref;
+using base::Id;
+using state::State;
+
+Record candidate(uint8_t id, CandidateBasis basis, std::optional<uint8_t> parent, std::vector<uint8_t> causes = {}) {
+  record::CandidateData d;
+  d.source.git.tree = "4b825dc642cb6eb9a060e54bf8d69288fbee4904";
+  d.basis = basis;
+  if (parent) d.parent = id_of(*parent);
+  std::vector<Ref> refs;
+  for (uint8_t c : causes) refs.push_back(cause(c));
+  return make_record(id, Kind::Candidate, d, refs);
+}
+
+Record selection(uint8_t id, std::optional<std::vector<uint8_t>> chosen, std::vector<uint8_t> replaces = {}) {
+  record::SelectionData d{"pick", {}, record::SelectionOutcome::none(), {}};
+  if (chosen) {
+    std::vector<Id> ids;
+    for (uint8_t c : *chosen) ids.push_back(id_of(c));
+    d.outcome = record::SelectionOutcome::choose(ids);
+  }
+  std::vector<Ref> refs;
+  for (uint8_t r : replaces) refs.push_back(replace(r));
+  return make_record(id, Kind::Selection, d, refs);
+}
+
+// The plain derivation, quadratic in a chain: every sound Selection walks its whole
+// Replace chain, bounded by the number of Selections.
+StandingSection literal_standing(std::span<const Record> records, const State& st) {
+  struct Sel {
+    std::set<Id> chosen;
+    std::optional<Id> replaces;
+  };
+  struct Cand {
+    std::vector<Id> causes;
+    std::optional<Id> parent;
+    CandidateBasis basis;
+  };
+  std::map<Id, Sel> sels;
+  std::map<Id, Cand> cands;
+  for (const auto& r : records) {
+    if (!st.accepted_records.contains(r.id)) continue;
+    if (r.kind == Kind::Candidate) {
+      auto d = base::from_json<record::CandidateData>(base::as_text(r.data));
+      if (!d) continue;
+      Cand c{{}, d->parent, d->basis};
+      for (const auto& ref : r.refs)
+        if (ref.type == record::RefType::Cause) c.causes.push_back(ref.target);
+      cands[r.id] = c;
+    } else if (r.kind == Kind::Selection) {
+      auto d = base::from_json<record::SelectionData>(base::as_text(r.data));
+      if (!d) continue;
+      Sel s;
+      if (const auto& chosen = d->outcome.selected) s.chosen = {chosen->candidates.begin(), chosen->candidates.end()};
+      for (const auto& ref : r.refs)
+        if (ref.type == record::RefType::Replace && !s.replaces) s.replaces = ref.target;
+      sels[r.id] = s;
+    }
+  }
+  auto bad = [&](const Id& id) { return st.retracted_records.contains(id) || st.tainted_records.contains(id); };
+  StandingSection out;
+  for (const auto& [id, s] : sels)
+    if (bad(id)) out.unsound.insert(id);
+  std::map<Id, std::set<Id>> sup;
+  for (const auto& [s, info] : sels) {
+    if (bad(s) || !info.replaces) continue;
+    size_t steps = 0;
+    Id current = *info.replaces;
+    for (;;) {
+      sup[current].insert(s);
+      auto it = sels.find(current);
+      if (it == sels.end()) break;
+      ++steps;
+      if (steps > sels.size() || !it->second.replaces) break;
+      current = *it->second.replaces;
+    }
+  }
+  for (const Id& x : out.unsound)
+    if (!sup[x].empty()) out.restorations[x] = sup[x];
+
+  // Recursion is fine for the small, acyclic lineages fed here.
+  std::map<Id, bool> memo;
+  std::function<bool(const Id&)> sound = [&](const Id& id) -> bool {
+    if (!cands.contains(id)) return false;
+    if (auto m = memo.find(id); m != memo.end()) return m->second;
+    const Cand& c = cands[id];
+    bool ok = !st.retracted_records.contains(id);
+    if (ok && c.basis == CandidateBasis::derivation) {
+      for (const Id& t : c.causes) ok = ok && (!cands.contains(t) || sound(t));
+    } else if (ok && c.basis == CandidateBasis::continuation) {
+      ok = !c.causes.empty() && c.parent;
+      if (ok && bad(c.causes.front())) {
+        ok = false;
+        for (const Id& r : sup[c.causes.front()]) ok = ok || sels[r].chosen.contains(*c.parent);
+      }
+      ok = ok && sound(*c.parent);
+    }
+    return memo[id] = ok;
+  };
+  for (const auto& [id, c] : cands)
+    if (!sound(id)) out.compromised.insert(id);
+  return out;
+}
+
+std::set<Id> ids(std::initializer_list<uint8_t> bytes) {
+  std::set<Id> s;
+  for (uint8_t b : bytes) s.insert(id_of(b));
+  return s;
+}
+
+TEST(Standing, NamedLineages) {
+  using B = CandidateBasis;
+  const std::vector<Record> log{
+      candidate(1, B::root, {}),
+      selection(2, {{1}}),
+      candidate(3, B::continuation, 1, {2}),
+      selection(4, {{1}}, {2}),
+      selection(5, {{9}}, {4}),
+      candidate(6, B::derivation, {}, {3, 7}),
+      raw_record(7, Kind::Evaluation, "{}"),
+      candidate(8, B::derivation, {}, {7}),
+      candidate(10, B::continuation, 11, {2}),  // its parent is no candidate
+      candidate(12, B::continuation, 1),        // no Selection to continue
+  };
+  struct Case {
+    const char* name;
+    std::set<Id> retracted, tainted;
+    StandingSection expect;
+  };
+  const Case cases[] = {
+      {"all sound", {}, {}, {ids({10, 12}), {}, {}}},
+      {"retracted anchor restored by a superseder that chose the parent",
+       ids({2}),
+       {},
+       {ids({10, 12}), ids({2}), {{id_of(2), ids({4, 5})}}}},
+      {"no sound superseder chose the parent",
+       ids({2}),
+       ids({4}),
+       {ids({3, 6, 10, 12}), ids({2, 4}), {{id_of(2), ids({5})}, {id_of(4), ids({5})}}}},
+      {"no sound superseder at all", ids({4, 5}), ids({2}), {ids({3, 6, 10, 12}), ids({2, 4, 5}), {}}},
+      {"retracted root spreads to continuations and derivations", ids({1}), {}, {ids({1, 3, 6, 10, 12}), {}, {}}},
+      {"a tainted root stays sound", {}, ids({1, 3}), {ids({10, 12}), {}, {}}},
+      {"a derivation from evaluations only falls with its own retraction", ids({8}), {}, {ids({8, 10, 12}), {}, {}}},
+  };
+  EXPECT_EQ(derive_standing({}, State{}), StandingSection{});
+  for (const auto& c : cases) {
+    State st;
+    for (const auto& r : log) st.accepted_records.insert(r.id);
+    st.retracted_records = c.retracted;
+    st.tainted_records = c.tainted;
+    EXPECT_EQ(derive_standing(log, st), c.expect) << c.name;
+    EXPECT_EQ(literal_standing(log, st), c.expect) << c.name;
+  }
+}
+
+TEST(Standing, LineageCycleFedDirectlyEnds) {
+  // No verified log has one; the traversal must still end.
+  const std::vector<Record> log{candidate(1, CandidateBasis::continuation, 2, {9}),
+                                candidate(2, CandidateBasis::derivation, {}, {1}), selection(9, {{1, 2}})};
+  State st;
+  for (const auto& r : log) st.accepted_records.insert(r.id);
+  EXPECT_EQ(derive_standing(log, st).compromised, ids({1, 2}));
+}
+
+// Random small logs: lineage always points backwards, but Replace refs point
+// anywhere, so chains merge, cycle and end at records that are no Selections.
+struct RandomLog {
+  std::vector<Record> records;
+  State state;
+};
+
+RandomLog random_log(std::mt19937& rng) {
+  auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
+  const size_t n = 1 + rng() % 40;
+  std::vector<uint8_t> pool;
+  for (int b = 1; b <= 150; ++b) pool.push_back(static_cast<uint8_t>(b));
+  std::shuffle(pool.begin(), pool.end(), rng);
+  auto unknown = [&] { return static_cast<uint8_t>(200 + rng() % 8); };
+  auto any_of = [&](const std::vector<uint8_t>& v) { return v.empty() ? unknown() : v[rng() % v.size()]; };
+  // A few candidates are chosen and continued often, and continuations often
+  // cite a replaced Selection, so that restored continuations are common.
+  auto popular_or_any = [&](const std::vector<uint8_t>& v) {
+    return v.empty() ? unknown() : v[rng() % (chance(75) ? std::min<size_t>(v.size(), 2) : v.size())];
+  };
+  std::vector<Kind> kinds(n);
+  std::vector<uint8_t> cands, sels, replaced;
+  for (size_t i = 0; i < n; ++i) {
+    const int k = static_cast<int>(rng() % 20);
+    kinds[i] = k < 9 ? Kind::Candidate : k < 18 ? Kind::Selection : Kind::Evaluation;
+    if (kinds[i] == Kind::Candidate) cands.push_back(pool[i]);
+    if (kinds[i] == Kind::Selection) sels.push_back(pool[i]);
+  }
+  std::vector<std::set<uint8_t>> replaces(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (kinds[i] != Kind::Selection) continue;
+    if (chance(80)) replaces[i].insert(chance(85) ? any_of(sels) : chance(50) ? unknown() : pool[rng() % n]);
+    if (chance(10)) replaces[i].insert(any_of(sels));
+    replaced.insert(replaced.end(), replaces[i].begin(), replaces[i].end());
+  }
+  RandomLog log;
+  std::vector<uint8_t> cands_before;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t id = pool[i];
+    const auto earlier = [&] { return i == 0 ? unknown() : pool[rng() % i]; };
+    if (kinds[i] == Kind::Candidate) {
+      const auto basis = chance(50) ? CandidateBasis::continuation : static_cast<CandidateBasis>(rng() % 3);
+      std::set<uint8_t> causes;
+      if (chance(80)) causes.insert(chance(60) ? any_of(replaced) : any_of(sels));
+      if (chance(basis == CandidateBasis::continuation ? 20 : 60))
+        for (int c = static_cast<int>(rng() % 3); c > 0; --c) causes.insert(chance(80) ? earlier() : unknown());
+      std::optional<uint8_t> parent;
+      if (chance(85))
+        parent = chance(70) && !cands_before.empty() ? popular_or_any(cands_before)
+                 : chance(90)                          ? earlier()
+                                                       : unknown();
+      log.records.push_back(candidate(id, basis, parent, {causes.begin(), causes.end()}));
+      cands_before.push_back(id);
+    } else if (kinds[i] == Kind::Selection) {
+      std::optional<std::vector<uint8_t>> chosen;
+      if (chance(80)) {
+        chosen.emplace();
+        for (int c = 1 + static_cast<int>(rng() % 3); c > 0; --c) chosen->push_back(popular_or_any(cands));
+      }
+      // Now and then an id repeats: the last record of an id that reads counts.
+      log.records.push_back(selection(chance(5) ? earlier() : id, chosen, {replaces[i].begin(), replaces[i].end()}));
+    } else {
+      log.records.push_back(raw_record(id, Kind::Evaluation, "{}"));
+    }
+    if (chance(5)) log.records.back().data = base::to_bytes("{}");
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (chance(90)) log.state.accepted_records.insert(id_of(pool[i]));
+    if (chance(25)) log.state.retracted_records.insert(id_of(pool[i]));
+    if (chance(25)) log.state.tainted_records.insert(id_of(pool[i]));
+  }
+  // Now and then many unrelated ids, interleaved with the log's, as a state
+  // holds for records of other kinds.
+  if (chance(20))
+    for (int k = 0; k < 1300; ++k) {
+      Id filler{};
+      filler[0] = static_cast<uint8_t>(k);
+      filler[1] = 0xEE;
+      filler[2] = static_cast<uint8_t>(k >> 8);
+      for (auto* set : {&log.state.accepted_records, &log.state.retracted_records, &log.state.tainted_records})
+        set->insert(filler);
+    }
+  for (int u = 200; u < 208; ++u)
+    if (chance(40)) log.state.retracted_records.insert(id_of(static_cast<uint8_t>(u)));
+  return log;
+}
+
+TEST(Standing, AgreesWithTheChainWalkOnRandomLogs) {
+  std::mt19937 rng(20240611);
+  size_t restored = 0, compromised = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const RandomLog log = random_log(rng);
+    const StandingSection want = literal_standing(log.records, log.state);
+    ASSERT_EQ(derive_standing(log.records, log.state), want) << "log " << i;
+    restored += want.restorations.size();
+    compromised += want.compromised.size();
+  }
+  // The logs must exercise what they are meant to.
+  EXPECT_GT(restored, 300u);
+  EXPECT_GT(compromised, 300u);
+}
+
+}  // namespace
+}  // namespace quintrel::verify
