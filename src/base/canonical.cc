@@ -13,17 +13,23 @@ namespace {
 constexpr uint64_t kMaxSafe = 9007199254740991ULL;  // 2^53 - 1
 
 // The decimal text of every byte value, for writing byte arrays quickly.
+// Built at compile time: other files' static initialisers may write ids.
 struct ByteTexts {
   char text[256][4];
   uint8_t size[256];
-  ByteTexts() {
-    for (int b = 0; b < 256; ++b) {
-      auto res = std::to_chars(text[b], text[b] + 4, b);
-      size[b] = static_cast<uint8_t>(res.ptr - text[b]);
-    }
-  }
 };
-const ByteTexts kByteTexts;
+constexpr ByteTexts make_byte_texts() {
+  ByteTexts t{};
+  for (int b = 0; b < 256; ++b) {
+    int n = 0;
+    if (b >= 100) t.text[b][n++] = static_cast<char>('0' + b / 100);
+    if (b >= 10) t.text[b][n++] = static_cast<char>('0' + b / 10 % 10);
+    t.text[b][n++] = static_cast<char>('0' + b % 10);
+    t.size[b] = static_cast<uint8_t>(n);
+  }
+  return t;
+}
+constexpr ByteTexts kByteTexts = make_byte_texts();
 
 // A table of which bytes need escaping in a JSON string.
 constexpr bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
@@ -74,7 +80,30 @@ bool utf16_less(std::string_view a, std::string_view b) {
   return ca < cb;
 }
 
-void JsonOut::string(std::string_view s) { write_string(s, out_); }
+namespace {
+thread_local std::string t_scratch;
+thread_local bool t_scratch_lent = false;
+}  // namespace
+
+ScratchBuffer::ScratchBuffer() : buffer_(&own_), lent_(!t_scratch_lent) {
+  if (lent_) {
+    t_scratch_lent = true;
+    buffer_ = &t_scratch;
+    buffer_->clear();
+  }
+}
+
+ScratchBuffer::~ScratchBuffer() {
+  if (!lent_) return;
+  // A buffer grown by one huge value is not kept.
+  if (t_scratch.capacity() > 4 * kStreamChunk) std::string().swap(t_scratch);
+  t_scratch_lent = false;
+}
+
+void JsonOut::string(std::string_view s) {
+  write_string(s, out_);
+  maybe_flush();
+}
 
 template <class Int>
 void JsonOut::integer(Int n, bool in_range) {
@@ -115,20 +144,26 @@ void JsonOut::floating(double x) {
 
 void JsonOut::bytes(const uint8_t* data, size_t size) {
   out_.push_back('[');
-  if (size) {
-    // At most four bytes per element: reserve once, then copy the digits.
-    size_t at = out_.size();
-    out_.resize(at + size * 4);
-    char* p = out_.data() + at;
-    for (size_t i = 0; i < size; ++i) {
-      uint8_t b = data[i];
-      std::memcpy(p, kByteTexts.text[b], 4);
-      p += kByteTexts.size[b];
-      *p++ = ',';
-    }
-    out_.resize(static_cast<size_t>(p - out_.data()) - 1);
+  // In pieces, so that a sink receives a large array a little at a time.
+  constexpr size_t kPiece = 16384;
+  for (size_t start = 0; start < size; start += kPiece) {
+    const size_t n = std::min(kPiece, size - start);
+    // At most three digits and a comma per byte.
+    const size_t used = out_.size();
+    out_.resize_and_overwrite(used + n * 4, [&](char* buf, size_t) {
+      char* p = buf + used;
+      for (size_t i = start; i < start + n; ++i) {
+        const uint8_t b = data[i];
+        std::memcpy(p, kByteTexts.text[b], 4);
+        p += kByteTexts.size[b];
+        *p++ = ',';
+      }
+      return static_cast<size_t>(p - buf);
+    });
+    if (start + n < size) maybe_flush();  // the last piece stays: its comma becomes the bracket
   }
-  out_.push_back(']');
+  if (size) out_.back() = ']';
+  else out_.push_back(']');
 }
 
 void JsonOut::object(const Json::Object& o) {

@@ -64,6 +64,26 @@ class Json {
   Variant v_;
 };
 
+// The size of the pieces in which canonical JSON is streamed to a consumer.
+inline constexpr size_t kStreamChunk = 64 * 1024;
+
+// Lends this thread's streaming buffer for one write (or a buffer of its own
+// when the thread's is lent out already): hashing and comparing canonical
+// JSON record after record then allocates nothing once the buffer has grown.
+class ScratchBuffer {
+ public:
+  ScratchBuffer();
+  ~ScratchBuffer();
+  ScratchBuffer(const ScratchBuffer&) = delete;
+  ScratchBuffer& operator=(const ScratchBuffer&) = delete;
+  std::string& get() { return *buffer_; }
+
+ private:
+  std::string* buffer_;
+  std::string own_;
+  bool lent_;
+};
+
 // JSON text output. Canonical mode is RFC 8785: keys by UTF-16 code units,
 // integers within +-(2^53 - 1), ECMAScript numbers; it can fail. Compact mode
 // is declaration order for structures, maps in their own order, floats in the
@@ -89,6 +109,19 @@ class JsonOut {
   void bytes(const uint8_t* data, size_t size);
   void value(const Json& v);
 
+  // Streaming: with a sink, the buffer is handed over and emptied whenever it
+  // holds `threshold` bytes or more (checked after byte arrays and strings,
+  // the only values that grow large), so a large value never sits in memory
+  // whole. `flush` hands over what is left.
+  using SinkFn = void (*)(void* context, std::string_view bytes);
+  void set_sink(SinkFn sink, void* context, size_t threshold) {
+    sink_ = sink, sink_context_ = context, threshold_ = threshold;
+  }
+  void flush() {
+    if (sink_ && !out_.empty()) sink_(sink_context_, out_);
+    out_.clear();
+  }
+
   // The first failure is kept; writing goes on, but its bytes are discarded.
   bool failed() const { return !error_.empty(); }
   const std::string& error() const { return error_; }
@@ -101,9 +134,16 @@ class JsonOut {
   template <class Int>
   void integer(Int n, bool in_range);
 
+  void maybe_flush() {
+    if (sink_ && out_.size() >= threshold_) flush();
+  }
+
   Mode mode_;
   std::string& out_;
   std::string error_;
+  SinkFn sink_ = nullptr;
+  void* sink_context_ = nullptr;
+  size_t threshold_ = 0;
 };
 
 // Appends one JSON string literal with the canonical escaping. Never fails.

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 #include <expected>
 #include <limits>
@@ -25,6 +27,23 @@
 namespace quintrel::base {
 
 using Id = std::array<uint8_t, 32>;
+
+// Orders ids by their bytes, as std::less does, with four word comparisons
+// in place of a library call: ordered sets of ids are the verifier's hot path.
+struct IdLess {
+  bool operator()(const Id& a, const Id& b) const noexcept {
+    for (size_t i = 0; i < 32; i += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a.data() + i, 8);
+      std::memcpy(&y, b.data() + i, 8);
+      if (x != y) return std::byteswap(x) < std::byteswap(y);
+    }
+    return false;
+  }
+};
+using IdSet = std::set<Id, IdLess>;
+template <class V>
+using IdMap = std::map<Id, V, IdLess>;
 
 // Codec<T> offers `static bool read(Reader&, T&)` and
 // `static void write(JsonOut&, const T&)`.
@@ -55,6 +74,29 @@ std::expected<std::string, JsonError> canonical_json(const T& value) {
   Codec<T>::write(out, value);
   if (out.failed()) return std::unexpected(JsonError{out.error(), 0, 0});
   return buffer;
+}
+
+// True when the canonical JSON of `value` is exactly `expected`; compared as
+// it is written, without holding the encoding whole.
+template <class T>
+bool canonical_equals(const T& value, std::string_view expected) {
+  struct Compare {
+    std::string_view rest;
+    bool equal = true;
+  } compare{expected};
+  ScratchBuffer buffer;
+  JsonOut out(JsonOut::Mode::kCanonical, buffer.get());
+  out.set_sink(
+      [](void* context, std::string_view bytes) {
+        auto* c = static_cast<Compare*>(context);
+        c->equal = c->equal && c->rest.starts_with(bytes);
+        if (c->equal) c->rest.remove_prefix(bytes.size());
+      },
+      &compare, kStreamChunk);
+  Codec<T>::write(out, value);
+  if (out.failed()) return false;
+  out.flush();
+  return compare.equal && compare.rest.empty();
 }
 
 // Compact JSON text: structures in declaration order, no white space.
@@ -330,9 +372,9 @@ struct Codec<std::map<K, V>> {
 };
 
 // An array into an ordered set; a repeated member fails.
-template <class T>
-struct Codec<std::set<T>> {
-  static bool read(Reader& r, std::set<T>& v) {
+template <class T, class Less>
+struct Codec<std::set<T, Less>> {
+  static bool read(Reader& r, std::set<T, Less>& v) {
     return r.seq("a sequence with unique members", [&](Reader::SeqAccess& s) {
       for (;;) {
         bool has;
@@ -344,7 +386,7 @@ struct Codec<std::set<T>> {
       }
     });
   }
-  static void write(JsonOut& o, const std::set<T>& v) {
+  static void write(JsonOut& o, const std::set<T, Less>& v) {
     o.raw('[');
     bool first = true;
     for (const auto& m : v) {
@@ -357,9 +399,9 @@ struct Codec<std::set<T>> {
 };
 
 // Maps keyed by 32-byte ids travel as arrays of [key, value] pairs.
-template <class V>
-struct Codec<std::map<Id, V>> {
-  static bool read(Reader& r, std::map<Id, V>& m) {
+template <class V, class Less>
+struct Codec<std::map<Id, V, Less>> {
+  static bool read(Reader& r, std::map<Id, V, Less>& m) {
     return r.seq("a sequence of unique [key, value] pairs", [&](Reader::SeqAccess& s) {
       for (;;) {
         bool has;
@@ -372,7 +414,7 @@ struct Codec<std::map<Id, V>> {
       }
     });
   }
-  static void write(JsonOut& o, const std::map<Id, V>& m) {
+  static void write(JsonOut& o, const std::map<Id, V, Less>& m) {
     o.raw('[');
     bool first = true;
     for (const auto& [k, v] : m) {

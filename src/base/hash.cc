@@ -1,16 +1,49 @@
 #include "base/hash.h"
 
-#include <openssl/evp.h>
+// The direct SHA-256 functions: the same hardware-accelerated code as the
+// generic digest interface, without its provider lookup and locking per call.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
+#include <sodium.h>
+
+#include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace quintrel::base {
 
+namespace {
+
+// A secret drawn once per process: without it, nobody can choose ids that
+// share a bucket.
+struct HashKey {
+  uint64_t k[4];
+  HashKey() {
+    if (sodium_init() < 0) throw std::runtime_error("cannot initialise libsodium");
+    randombytes_buf(k, sizeof k);
+  }
+};
+
+// The high and low halves of a 128-bit product, folded.
+inline uint64_t fold_multiply(uint64_t a, uint64_t b) {
+  unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(p) ^ static_cast<uint64_t>(p >> 64);
+}
+
+}  // namespace
+
+size_t IdHash::operator()(const Id& id) const noexcept {
+  static const HashKey key;
+  uint64_t w[4];
+  std::memcpy(w, id.data(), sizeof w);
+  return fold_multiply(w[0] ^ key.k[0], w[1] ^ key.k[1]) ^ fold_multiply(w[2] ^ key.k[2], w[3] ^ key.k[3]);
+}
+
 Digest sha256(std::string_view bytes) {
-  Digest d;
-  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), d.data());
-  return d;
+  Sha256 h;
+  h.update(bytes.data(), bytes.size());
+  return h.finish();
 }
 
 Digest sha256_concat_ids(std::span<const Id> ids) {
@@ -19,21 +52,15 @@ Digest sha256_concat_ids(std::span<const Id> ids) {
   return h.finish();
 }
 
-Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-  if (!ctx_ || EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), EVP_sha256(), nullptr) != 1)
-    throw std::bad_alloc();
-}
+static_assert(sizeof(SHA256_CTX) <= 112 && alignof(SHA256_CTX) <= 8);
 
-Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }
+Sha256::Sha256() { SHA256_Init(reinterpret_cast<SHA256_CTX*>(ctx_)); }
 
-void Sha256::update(const void* data, size_t size) {
-  EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), data, size);
-}
+void Sha256::update(const void* data, size_t size) { SHA256_Update(reinterpret_cast<SHA256_CTX*>(ctx_), data, size); }
 
 Digest Sha256::finish() {
   Digest d;
-  unsigned int len = 0;
-  EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(ctx_), d.data(), &len);
+  SHA256_Final(d.data(), reinterpret_cast<SHA256_CTX*>(ctx_));
   return d;
 }
 

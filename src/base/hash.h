@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/codec.h"
@@ -15,6 +17,16 @@
 namespace quintrel::base {
 
 using Digest = Id;
+
+// A keyed hash of ids: ids in a receipt are chosen by whoever wrote it, so the
+// bucket of an id must not be predictable. The key is drawn once per process.
+struct IdHash {
+  size_t operator()(const Id& id) const noexcept;
+};
+using IdHashSet = std::unordered_set<Id, IdHash>;
+template <class V>
+using IdHashMap = std::unordered_map<Id, V, IdHash>;
+
 
 Digest sha256(std::string_view bytes);
 inline Digest sha256(std::span<const uint8_t> bytes) {
@@ -25,27 +37,33 @@ inline Digest sha256_utf8(std::string_view text) { return sha256(text); }
 // SHA-256 of the ids' bytes concatenated in order (the head hash of a receipt).
 Digest sha256_concat_ids(std::span<const Id> ids);
 
-// SHA-256 of a value's canonical JSON, or the canonical writer's error.
-template <class T>
-std::expected<Digest, JsonError> sha256_canonical(const T& value) {
-  auto bytes = canonical_json(value);
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return sha256(*bytes);
-}
-
 // An incremental SHA-256, for input that arrives in pieces.
 class Sha256 {
  public:
   Sha256();
-  ~Sha256();
   Sha256(const Sha256&) = delete;
   Sha256& operator=(const Sha256&) = delete;
   void update(const void* data, size_t size);
   Digest finish();
 
  private:
-  void* ctx_;
+  alignas(8) unsigned char ctx_[112];  // the library's context, kept in place
 };
+
+// SHA-256 of a value's canonical JSON, or the canonical writer's error. The
+// JSON is hashed as it is written, never held whole.
+template <class T>
+std::expected<Digest, JsonError> sha256_canonical(const T& value) {
+  Sha256 hash;
+  ScratchBuffer buffer;
+  JsonOut out(JsonOut::Mode::kCanonical, buffer.get());
+  out.set_sink([](void* h, std::string_view bytes) { static_cast<Sha256*>(h)->update(bytes.data(), bytes.size()); },
+               &hash, kStreamChunk);
+  Codec<T>::write(out, value);
+  if (out.failed()) return std::unexpected(JsonError{out.error(), 0, 0});
+  out.flush();
+  return hash.finish();
+}
 
 std::string hex_encode(const Id& value);
 // Exactly 64 lowercase hex characters; anything else gives none.

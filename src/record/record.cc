@@ -36,9 +36,7 @@ void write_without_id(JsonOut& o, const Record& r) {
 }  // namespace
 
 std::expected<base::Id, base::JsonError> Record::compute_id() const {
-  auto bytes = base::canonical_json(CanonicalIdForm{*this});
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return base::sha256(*bytes);
+  return base::sha256_canonical(CanonicalIdForm{*this});
 }
 
 std::expected<Record, base::JsonError> Record::with_computed_id() && {

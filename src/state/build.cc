@@ -1,15 +1,17 @@
 #include "state/build.h"
 
-#include <map>
+#include <unordered_map>
 
 #include "record/activity_payloads.h"
+#include "base/id_table.h"
 #include "state/incremental.h"
 
 namespace quintrel::state {
 
 std::expected<State, base::JsonError> build_state_unchecked(std::span<const record::Record> records) {
   // The last Verdict for a subject decides how it is applied.
-  std::map<Id, record::VerdictData> verdicts;
+  base::IdTable<record::VerdictData> verdicts;
+  verdicts.reserve(records.size() / 2 + 1);
   for (const auto& r : records) {
     if (r.kind != record::Kind::Verdict) continue;
     const Id* subject = nullptr;
@@ -21,18 +23,31 @@ std::expected<State, base::JsonError> build_state_unchecked(std::span<const reco
     if (!subject) continue;
     auto v = base::from_json<record::VerdictData>(base::as_text(r.data));
     if (!v) return std::unexpected(std::move(v.error()));
-    verdicts[*subject] = *v;
+    *verdicts.try_emplace(*subject).first = *v;
   }
   // Subjects are applied in their own order, not in that of their Verdicts.
   State state;
   for (const auto& r : records) {
     if (r.kind == record::Kind::Verdict) continue;
-    auto v = verdicts.find(r.id);
-    if (v == verdicts.end()) continue;
-    if (auto applied = apply_record(state, r, v->second); !applied) return std::unexpected(std::move(applied.error()));
+    const record::VerdictData* v = verdicts.find(r.id);
+    if (!v) continue;
+    if (auto applied = apply_record(state, r, *v); !applied) return std::unexpected(std::move(applied.error()));
   }
   if (!records.empty()) state.applied_up_to = records.back().time;
   return state;
+}
+
+std::expected<State, verify::LogVerdict> verify_and_build_state(std::span<const record::Record> records,
+                                                                const verify::VerifierRules& rules) {
+  verify::LogVerdict verdict = verify::verify_log(records, rules);
+  if (verdict.failure) return std::unexpected(std::move(verdict));
+  auto state = build_state_unchecked(records);
+  if (!state) {
+    // The replay passed but the rebuild did not: reported as a bad payload.
+    verdict.failure = record::ReasonCode::InvalidPayload;
+    return std::unexpected(std::move(verdict));
+  }
+  return std::move(*state);
 }
 
 }  // namespace quintrel::state

@@ -159,8 +159,8 @@ Applied apply_retraction(State& s, const Record& r) {
   // first time; a newer Requirement may hold it now).
   const bool first = s.retracted_records.insert(x).second;
   if (first) {
-    if (auto it = s.epistemic_dependents.find(x); it != s.epistemic_dependents.end())
-      for (const Id& dependent : it->second) mark_tainted(s, dependent);
+    if (const base::IdSet* dependents = s.epistemic_dependents.find(x))
+      for (const Id& dependent : *dependents) mark_tainted(s, dependent);
   }
   if (auto it = s.capability_index.find(x); it != s.capability_index.end()) {
     auto held = s.active_capabilities.find(it->second);
@@ -216,7 +216,7 @@ std::expected<void, JsonError> apply_record(State& s, const Record& r, const rec
   bool rests_on_withdrawn = false;
   for (const auto& ref : r.refs) {
     if (ref.type != RefType::Use && ref.type != RefType::Require) continue;
-    s.epistemic_dependents[ref.target].insert(r.id);
+    s.epistemic_dependents.try_emplace(ref.target).first->insert(r.id);
     if (s.retracted_records.contains(ref.target) || s.tainted_records.contains(ref.target))
       rests_on_withdrawn = true;
   }
@@ -254,9 +254,9 @@ void mark_tainted(State& s, const Id& id) {
     const Id x = stack.back();
     stack.pop_back();
     if (!s.tainted_records.insert(x).second) continue;
-    auto it = s.epistemic_dependents.find(x);
-    if (it == s.epistemic_dependents.end()) continue;
-    for (const Id& dependent : it->second)
+    const base::IdSet* dependents = s.epistemic_dependents.find(x);
+    if (!dependents) continue;
+    for (const Id& dependent : *dependents)
       if (!s.tainted_records.contains(dependent)) stack.push_back(dependent);
   }
 }

@@ -11,6 +11,8 @@
 #include <utility>
 
 #include "base/codec.h"
+#include "base/hash.h"
+#include "base/id_table.h"
 #include "record/activity_payloads.h"
 #include "record/evidence.h"
 #include "record/record.h"
@@ -26,30 +28,31 @@ using ClassApprovalKey = std::tuple<std::string, Id, std::optional<std::string>>
 // (used_record, role)
 using UsageKey = std::pair<Id, std::string>;
 
-// Ordered collections throughout: ids chosen by a stranger cannot make a
-// lookup slow, and iteration order is part of the results.
+// Ordered collections where their order can show; the two largest, looked up
+// for nearly every record, are hash-based with a keyed hash, so ids chosen by
+// a stranger cannot make a lookup slow.
 struct State {
-  std::set<Id> accepted_records;
-  std::set<Id> active_requests;
+  base::IdTableSet accepted_records;  // membership only: no order needed
+  base::IdSet active_requests;
   std::map<CapabilityKey, Id> active_capabilities;
-  std::map<Id, Id> valid_approvals;
+  base::IdMap<Id> valid_approvals;
   std::map<ClassApprovalKey, Id> class_approvals;
-  std::set<Id> open_actions;
-  std::map<Id, Id> action_to_request;
-  std::map<Id, Id> active_summaries;
-  std::set<Id> replaced_records;
-  std::map<Id, uint64_t> request_open_action_count;
+  base::IdSet open_actions;
+  base::IdMap<Id> action_to_request;
+  base::IdMap<Id> active_summaries;
+  base::IdSet replaced_records;
+  base::IdMap<uint64_t> request_open_action_count;
   std::map<UsageKey, record::UsageOutcomeCounts> usage_counts;
-  std::map<Id, Id> active_plans;
-  std::map<Id, uint32_t> response_turns;
-  std::map<Id, CapabilityKey> capability_index;
-  std::map<Id, Id> exact_approval_index;
-  std::map<Id, ClassApprovalKey> class_approval_index;
-  std::set<Id> retracted_records;
-  std::set<Id> tainted_records;
-  std::map<Id, std::set<Id>> epistemic_dependents;
-  std::map<Id, std::set<std::string>> requirement_keys;
-  std::map<Id, std::pair<Id, std::string>> requirement_index;
+  base::IdMap<Id> active_plans;
+  base::IdMap<uint32_t> response_turns;
+  base::IdMap<CapabilityKey> capability_index;
+  base::IdMap<Id> exact_approval_index;
+  base::IdMap<ClassApprovalKey> class_approval_index;
+  base::IdSet retracted_records;
+  base::IdSet tainted_records;
+  base::IdTable<base::IdSet> epistemic_dependents;
+  base::IdMap<std::set<std::string>> requirement_keys;
+  base::IdMap<std::pair<Id, std::string>> requirement_index;
   uint64_t applied_up_to = 0;
 
   // The evidence class one reference contributes, given the record it points

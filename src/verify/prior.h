@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "base/codec.h"
+#include "base/id_table.h"
 #include "record/record.h"
 
 namespace quintrel::verify {
@@ -15,31 +15,31 @@ namespace quintrel::verify {
 using base::Id;
 using record::Record;
 
-// A keyed hash of ids: ids in a receipt are chosen by whoever wrote it, so the
-// bucket of an id must not be predictable.
-struct IdHash {
-  size_t operator()(const Id& id) const noexcept;
-};
-
 class PriorIndex {
  public:
   // Indexes records[0..n) in order.
   static PriorIndex of(std::span<const Record> records);
+
+  // Room for `n` records, so that growing the index does not rehash.
+  void reserve(size_t n) {
+    by_id_.reserve(n);
+    verdicted_.reserve(n / 2 + 1);
+  }
 
   // Indexes one record at its position in the sequence. A repeated id keeps
   // its first position; a Verdict marks each of its Cause targets as judged.
   void insert(size_t position, const Record& record);
 
   std::optional<size_t> position(const Id& id) const {
-    auto it = by_id_.find(id);
-    if (it == by_id_.end()) return std::nullopt;
-    return it->second;
+    const size_t* p = by_id_.find(id);
+    if (!p) return std::nullopt;
+    return *p;
   }
   bool verdicted(const Id& id) const { return verdicted_.contains(id); }
 
  private:
-  std::unordered_map<Id, size_t, IdHash> by_id_;
-  std::unordered_set<Id, IdHash> verdicted_;
+  base::IdTable<size_t> by_id_;
+  base::IdTableSet verdicted_;
 };
 
 // The view passed to every check: the whole sequence, but only the indexed

@@ -37,9 +37,7 @@ Judgement check_payload_decode(const Record& record);
 template <class T>
 bool decodes_canonically(std::string_view data) {
   auto value = base::from_json<T>(data);
-  if (!value) return false;
-  auto bytes = base::canonical_json(*value);
-  return bytes && *bytes == data;
+  return value && base::canonical_equals(*value, data);
 }
 
 // The identity fields a replacement must keep, per kind.

@@ -47,7 +47,9 @@ LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rule
   }
 
   state::State state;
+  state.accepted_records.reserve(records.size() / 2 + 1);
   PriorIndex index;
+  index.reserve(records.size());
   const Prior prior(records, index);
   uint64_t checked = 0;
   for (size_t p = 0; p < records.size(); p += 2, checked += 2) {

@@ -17,8 +17,8 @@ namespace quintrel::verify {
 struct LogVerdict {
   uint64_t checked_records = 0;
   uint64_t last_time = 0;
-  std::set<base::Id> retracted;
-  std::set<base::Id> tainted;
+  base::IdSet retracted;
+  base::IdSet tainted;
   StandingSection standing;
   std::optional<record::ReasonCode> failure;
 

@@ -1,5 +1,7 @@
 #include "verify/standing.h"
 
+#include "base/hash.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -26,7 +28,13 @@ uint32_t index_in(const std::vector<Id>& ids, const Id& id) {
 // Which of the ascending `ids` are in `set`. Many ids are matched in one
 // in-order pass over the set: a descent per id costs a cache miss at most of
 // its levels once the set outgrows the cache.
-std::vector<uint8_t> membership(const std::vector<Id>& ids, const std::set<Id>& set) {
+std::vector<uint8_t> membership(const std::vector<Id>& ids, const base::IdTableSet& set) {
+  std::vector<uint8_t> in(ids.size(), 0);
+  for (size_t i = 0; i < ids.size(); ++i) in[i] = set.contains(ids[i]);
+  return in;
+}
+
+std::vector<uint8_t> membership(const std::vector<Id>& ids, const base::IdSet& set) {
   std::vector<uint8_t> in(ids.size(), 0);
   if (ids.size() * 32 < set.size()) {
     for (size_t i = 0; i < ids.size(); ++i) in[i] = set.contains(ids[i]);
@@ -409,7 +417,7 @@ StandingSection derive_standing(std::span<const record::Record> records, const s
     supersession->for_each_superseder(x, [&](uint32_t r) { by.push_back(r); });
     if (by.empty()) continue;
     std::sort(by.begin(), by.end());
-    std::set<Id>& entry = out.restorations.emplace_hint(out.restorations.end(), x, std::set<Id>{})->second;
+    base::IdSet& entry = out.restorations.emplace_hint(out.restorations.end(), x, base::IdSet{})->second;
     for (uint32_t r : by) entry.insert(entry.end(), g.sel_ids[r]);
   }
   return out;

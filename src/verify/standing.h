@@ -11,9 +11,9 @@
 namespace quintrel::verify {
 
 struct StandingSection {
-  std::set<base::Id> compromised;                           // accepted Candidates not sound
-  std::set<base::Id> unsound;                               // accepted Selections retracted or tainted
-  std::map<base::Id, std::set<base::Id>> restorations;      // unsound Selection -> sound superseders
+  base::IdSet compromised;                           // accepted Candidates not sound
+  base::IdSet unsound;                               // accepted Selections retracted or tainted
+  base::IdMap<base::IdSet> restorations;      // unsound Selection -> sound superseders
 
   bool operator==(const StandingSection&) const = default;
 };

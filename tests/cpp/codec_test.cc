@@ -193,3 +193,35 @@ TEST(Codec, ByteArrays) {
 
 }  // namespace
 }  // namespace quintrel::base
+
+// Flat id tables: growth keeps every element, equality ignores the order of
+// insertion, and an existing element is never overwritten.
+#include "base/id_table.h"
+
+namespace quintrel::base {
+namespace {
+
+TEST(IdTable, GrowsAndCompares) {
+  IdTable<int> a, b;
+  std::vector<Id> ids(1000);
+  for (int i = 0; i < 1000; ++i) {
+    ids[i] = sha256(std::to_string(i));
+    EXPECT_TRUE(a.try_emplace(ids[i], i).second);
+  }
+  EXPECT_FALSE(a.try_emplace(ids[7], -1).second);
+  EXPECT_EQ(*a.find(ids[7]), 7);
+  for (int i = 999; i >= 0; --i) b.try_emplace(ids[i], i);
+  EXPECT_EQ(a, b);
+  *b.find(ids[3]) = 4;
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.size(), 1000u);
+  EXPECT_FALSE(a.contains(sha256("absent")));
+  IdTableSet s{ids[0], ids[1]}, t;
+  t.insert(ids[1]);
+  EXPECT_NE(s, t);
+  t.insert(ids[0]);
+  EXPECT_EQ(s, t);
+}
+
+}  // namespace
+}  // namespace quintrel::base

@@ -127,7 +127,9 @@ TEST(JsonReader, TruncatedInputAlwaysFails) {
   for (size_t n = 0; n < doc.size(); ++n) {
     auto r = from_json<Json>(std::string_view(doc).substr(0, n));
     EXPECT_FALSE(r) << n;
-    if (!r) EXPECT_TRUE(r.error().has_position()) << n;
+    if (!r) {
+      EXPECT_TRUE(r.error().has_position()) << n;
+    }
     EXPECT_FALSE(from_json<Skipping>(std::string_view(doc).substr(0, n))) << n;
   }
 }

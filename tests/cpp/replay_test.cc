@@ -21,10 +21,13 @@ Draft root_candidate(char tree) {
   c.source.git.tree = std::string(40, tree);
   return draft(Kind::Candidate, "provider", c);
 }
-Draft choose(Id candidate) {
+Draft evaluate(Id candidate) {
+  return draft(Kind::Evaluation, "provider", EvaluationData{candidate, "tests"}, {use(candidate)});
+}
+Draft choose(Id candidate, Id evaluation) {
   return draft(Kind::Selection, "provider",
                SelectionData{"ship", {candidate}, SelectionOutcome::choose({candidate}), std::nullopt},
-               {use(candidate)});
+               {require(candidate), use(evaluation)});
 }
 
 // Replaces the stored verdict of the subject at `position` and reseals it.
@@ -47,7 +50,7 @@ TEST(Replay, VerifyingLogs) {
   // A stored rejection with the reason replay derives verifies; the subject
   // stays out of the state, and a record requiring it is refused in turn.
   Id c = log.accept(root_candidate('a'));
-  Id s = log.accept(choose(c));
+  Id s = log.accept(choose(c, log.accept(evaluate(c))));
   Id unsigned_req = log.commit(draft(Kind::Request, "nobody", RequestData{"x", kScope})).id;
   EXPECT_EQ(log.commit(draft(Kind::Request, "user", RequestData{"y", kScope}, {require(unsigned_req)})).judgement,
             R::RefUnresolved);
@@ -55,8 +58,8 @@ TEST(Replay, VerifyingLogs) {
   auto full = verify::verify_log(log.records(), log.rules());
   EXPECT_FALSE(full.failure);
   EXPECT_EQ(full.checked_records, log.records().size());
-  EXPECT_EQ(full.retracted, std::set<Id>{s});
-  EXPECT_EQ(full.standing.unsound, std::set<Id>{s});
+  EXPECT_EQ(full.retracted, base::IdSet{s});
+  EXPECT_EQ(full.standing.unsound, base::IdSet{s});
 
   auto state = state::verify_and_build_state(log.records(), log.rules());
   ASSERT_TRUE(state);
@@ -85,9 +88,12 @@ TEST(Replay, WholeInputChecksComeFirst) {
   EXPECT_EQ(v.checked_records, 0u);
   EXPECT_EQ(v.last_time, last);
 
-  // Resealed, the same bytes pass the id check and fail as a payload that is
-  // not canonical: the stored Accept disagrees.
+  // Resealed (and its Verdict pointed at the new id), the same bytes pass the
+  // id check and fail as a payload that does not read: the stored Accept
+  // disagrees.
   Log::seal(tampered[2]);
+  tampered[3].refs[0].target = tampered[2].id;
+  Log::seal(tampered[3]);
   v = verify::verify_log(tampered, log.rules());
   EXPECT_EQ(v.failure, R::InvalidPayload);
   EXPECT_EQ(v.checked_records, 2u);
@@ -148,7 +154,9 @@ TEST(Replay, StoredAgainstDerivedVerdicts) {
     restate(records, c.position, c.stored);
     auto v = verify::verify_log(records, log.rules());
     EXPECT_EQ(v.failure, c.failure) << c.position << " " << json(c.stored);
-    if (c.failure) EXPECT_EQ(v.checked_records, c.position);
+    if (c.failure) {
+      EXPECT_EQ(v.checked_records, c.position);
+    }
   }
 }
 

@@ -47,7 +47,7 @@ Record selection(uint8_t id, std::optional<std::vector<uint8_t>> chosen, std::ve
 // Replace chain, bounded by the number of Selections.
 StandingSection literal_standing(std::span<const Record> records, const State& st) {
   struct Sel {
-    std::set<Id> chosen;
+    base::IdSet chosen;
     std::optional<Id> replaces;
   };
   struct Cand {
@@ -55,8 +55,8 @@ StandingSection literal_standing(std::span<const Record> records, const State& s
     std::optional<Id> parent;
     CandidateBasis basis;
   };
-  std::map<Id, Sel> sels;
-  std::map<Id, Cand> cands;
+  base::IdMap<Sel> sels;
+  base::IdMap<Cand> cands;
   for (const auto& r : records) {
     if (!st.accepted_records.contains(r.id)) continue;
     if (r.kind == Kind::Candidate) {
@@ -80,7 +80,7 @@ StandingSection literal_standing(std::span<const Record> records, const State& s
   StandingSection out;
   for (const auto& [id, s] : sels)
     if (bad(id)) out.unsound.insert(id);
-  std::map<Id, std::set<Id>> sup;
+  base::IdMap<base::IdSet> sup;
   for (const auto& [s, info] : sels) {
     if (bad(s) || !info.replaces) continue;
     size_t steps = 0;
@@ -98,7 +98,7 @@ StandingSection literal_standing(std::span<const Record> records, const State& s
     if (!sup[x].empty()) out.restorations[x] = sup[x];
 
   // Recursion is fine for the small, acyclic lineages fed here.
-  std::map<Id, bool> memo;
+  base::IdMap<bool> memo;
   std::function<bool(const Id&)> sound = [&](const Id& id) -> bool {
     if (!cands.contains(id)) return false;
     if (auto m = memo.find(id); m != memo.end()) return m->second;
@@ -121,8 +121,8 @@ StandingSection literal_standing(std::span<const Record> records, const State& s
   return out;
 }
 
-std::set<Id> ids(std::initializer_list<uint8_t> bytes) {
-  std::set<Id> s;
+base::IdSet ids(std::initializer_list<uint8_t> bytes) {
+  base::IdSet s;
   for (uint8_t b : bytes) s.insert(id_of(b));
   return s;
 }
@@ -143,7 +143,7 @@ TEST(Standing, NamedLineages) {
   };
   struct Case {
     const char* name;
-    std::set<Id> retracted, tainted;
+    base::IdSet retracted, tainted;
     StandingSection expect;
   };
   const Case cases[] = {
@@ -260,8 +260,9 @@ RandomLog random_log(std::mt19937& rng) {
       filler[0] = static_cast<uint8_t>(k);
       filler[1] = 0xEE;
       filler[2] = static_cast<uint8_t>(k >> 8);
-      for (auto* set : {&log.state.accepted_records, &log.state.retracted_records, &log.state.tainted_records})
-        set->insert(filler);
+      log.state.accepted_records.insert(filler);
+      log.state.retracted_records.insert(filler);
+      log.state.tainted_records.insert(filler);
     }
   for (int u = 200; u < 208; ++u)
     if (chance(40)) log.state.retracted_records.insert(id_of(static_cast<uint8_t>(u)));

@@ -158,20 +158,20 @@ TEST(StateTaint, SpreadsThroughUseAndRequireOnly) {
   State s;
   apply_all(s, {request_using(1, {}), request_using(2, {use(1)}), request_using(3, {require(2)}),
                 request_using(4, {cause(2), replace(3)}), request_using(5, {use(3)}), retract(30, 1)});
-  EXPECT_EQ(s.retracted_records, std::set<Id>{id_of(1)});
-  EXPECT_EQ(s.tainted_records, (std::set<Id>{id_of(2), id_of(3), id_of(5)}));
+  EXPECT_EQ(s.retracted_records, base::IdSet{id_of(1)});
+  EXPECT_EQ(s.tainted_records, (base::IdSet{id_of(2), id_of(3), id_of(5)}));
   // Later records resting on a retracted or tainted one are tainted on
   // arrival, together with what rests on them, and still fold.
   apply_all(s, {make_record(6, Kind::Action, action(), {use(1)}), request_using(7, {use(4)}),
                 request_using(8, {require(5)})});
   EXPECT_TRUE(s.open_actions.contains(id_of(6)));
-  EXPECT_EQ(s.tainted_records, (std::set<Id>{id_of(2), id_of(3), id_of(5), id_of(6), id_of(8)}));
+  EXPECT_EQ(s.tainted_records, (base::IdSet{id_of(2), id_of(3), id_of(5), id_of(6), id_of(8)}));
   // Retracting the target again, after more dependents arrived, taints them
   // all the same.
   apply_all(s, {request_using(9, {use(1)}), retract(31, 1), request_using(10, {require(9)}), retract(32, 1)});
   EXPECT_TRUE(s.tainted_records.contains(id_of(9)));
   EXPECT_TRUE(s.tainted_records.contains(id_of(10)));
-  EXPECT_EQ(s.retracted_records, std::set<Id>{id_of(1)});
+  EXPECT_EQ(s.retracted_records, base::IdSet{id_of(1)});
 }
 
 TEST(StateRetraction, CleanupsReleaseOnlyWhatTheTargetHolds) {
@@ -186,7 +186,7 @@ TEST(StateRetraction, CleanupsReleaseOnlyWhatTheTargetHolds) {
   apply_all(s, {retract(32, 2), retract(36, 6), retract(37, 7)});
   EXPECT_EQ(s.active_capabilities.size(), 1u);
   EXPECT_EQ(s.active_summaries.size(), 1u);
-  EXPECT_EQ(s.requirement_keys, (std::map<Id, std::set<std::string>>{{id_of(1), {"j"}}}));
+  EXPECT_EQ(s.requirement_keys, (base::IdMap<std::set<std::string>>{{id_of(1), {"j"}}}));
   apply_all(s, {retract(33, 3), retract(34, 4), retract(35, 5), retract(38, 8)});
   EXPECT_TRUE(s.active_capabilities.empty() && s.valid_approvals.empty() && s.class_approvals.empty());
   EXPECT_TRUE(s.requirement_keys.empty());
@@ -197,7 +197,7 @@ TEST(StateRetraction, CleanupsReleaseOnlyWhatTheTargetHolds) {
 }
 
 TEST(StateRetraction, RepeatedRetractionKeepsANewerRequirementsKey) {
-  const std::map<Id, std::set<std::string>> held{{id_of(1), {"k"}}};
+  const base::IdMap<std::set<std::string>> held{{id_of(1), {"k"}}};
   State s;
   apply_all(s, {make_record(2, Kind::Requirement, requirement("k"), {cause(1)}), retract(30, 2)});
   EXPECT_TRUE(s.requirement_keys.empty());
@@ -227,7 +227,8 @@ TEST(StateBuild, TrustsTheLastVerdictOfEachSubject) {
       // A trailing subject without a Verdict is not applied.
       at(request_using(3, {}), 8)};
   State e;
-  e.accepted_records = e.active_requests = {id_of(1)};
+  e.accepted_records = {id_of(1)};
+  e.active_requests = {id_of(1)};
   e.applied_up_to = 8;
   EXPECT_EQ(build_state_unchecked(log), e);
 }
