@@ -3,6 +3,8 @@
 // must not grow with the log (every check is a bounded number of lookups).
 #include <benchmark/benchmark.h>
 
+#include "summary.h"
+
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -159,34 +161,15 @@ void JudgeSelection(benchmark::State& st) {
 BENCHMARK(JudgeContinuation)->Arg(1000)->Arg(100000);
 BENCHMARK(JudgeSelection)->Arg(1000)->Arg(100000);
 
-// Prints each benchmark's time at 100,000 records over its time at 1,000.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs)
-      if (run.run_type == Run::RT_Iteration) ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const char* name : {"JudgeContinuation", "JudgeSelection"}) {
-      double small = ns_[std::string(name) + "/1000"], large = ns_[std::string(name) + "/100000"];
-      std::printf("%s: 100000 / 1000 = %.3f\n", name, large / small);
-    }
-  }
-
- private:
-  std::map<std::string, double> ns_;
-};
-
 }  // namespace
 }  // namespace quintrel::verify
 
+// Prints each benchmark's time at 100,000 records over its time at 1,000.
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  quintrel::verify::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return quintrel::bench::run_with_summary(argc, argv, [](quintrel::bench::Times& ns) {
+    for (const char* name : {"JudgeContinuation", "JudgeSelection"}) {
+      double small = ns[std::string(name) + "/1000"], large = ns[std::string(name) + "/100000"];
+      std::printf("%s: 100000 / 1000 = %.3f\n", name, large / small);
+    }
+  });
 }

@@ -2,6 +2,8 @@
 // encoding, one SHA-256), and signing and verification against the bare
 // libsodium calls on the same message.
 #include <benchmark/benchmark.h>
+
+#include "summary.h"
 #include <sodium.h>
 
 #include <cstdio>
@@ -127,20 +129,16 @@ BENCHMARK(SignBare)->PAYLOADS;
 BENCHMARK(Verify)->PAYLOADS;
 BENCHMARK(VerifyBare)->PAYLOADS;
 
+}  // namespace
+}  // namespace quintrel::record
+
 // Prints, after the usual table, each operation's time over the time of its
 // parts: compute_id over encoding + SHA-256, sign and verify over encoding +
 // the bare call.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs)
-      if (run.run_type == Run::RT_Iteration) ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
+int main(int argc, char** argv) {
+  return quintrel::bench::run_with_summary(argc, argv, [](quintrel::bench::Times& ns) {
     for (const char* arg : {"300", "65536"}) {
-      auto t = [&](const char* name) { return ns_[std::string(name) + "/" + arg]; };
+      auto t = [&](const char* name) { return ns[std::string(name) + "/" + arg]; };
       std::printf("payload %6s: compute_id / (encode + sha256) = %.3f\n", arg,
                   t("ComputeId") / (t("EncodeIdForm") + t("Sha256IdForm")));
       std::printf("payload %6s: sign / (encode + bare) = %.3f   sign / bare = %.3f\n", arg,
@@ -148,20 +146,5 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("payload %6s: verify / (encode + bare) = %.3f   verify / bare = %.3f\n", arg,
                   t("Verify") / (t("EncodeSigningForm") + t("VerifyBare")), t("Verify") / t("VerifyBare"));
     }
-  }
-
- private:
-  std::map<std::string, double> ns_;
-};
-
-}  // namespace
-}  // namespace quintrel::record
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  quintrel::record::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  });
 }
