@@ -4,30 +4,11 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "base/hash.h"
 #include "record/sign.h"
-
-namespace quintrel::record {
-namespace {
-
-struct VerifyCase {
-  std::string message, pub_key, signature;
-};
-
-}  // namespace
-}  // namespace quintrel::record
-
-namespace quintrel::base {
-template <>
-struct Fields<record::VerifyCase> {
-  using C = record::VerifyCase;
-  static constexpr std::string_view name = "VerifyCase";
-  static constexpr auto fields = std::make_tuple(field("message", &C::message), field("pub_key", &C::pub_key),
-                                                 field("signature", &C::signature));
-};
-}  // namespace quintrel::base
 
 namespace quintrel::record {
 namespace {
@@ -38,8 +19,6 @@ std::string unhex(std::string_view hex) {
     out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
   return out;
 }
-
-std::span<const uint8_t> bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
 Ed25519Signer signer(uint8_t fill) {
   std::array<uint8_t, 32> seed;
@@ -68,34 +47,31 @@ TEST(Sign, Rfc8032Vectors) {
        "18ff9b538d16f290ae67f760984dc6594a7c15e9716ed28dc027beceea1ec40a"},
   };
   for (const auto& v : vectors) {
-    std::array<uint8_t, 32> seed;
-    std::string raw = unhex(v[0]);
-    std::copy(raw.begin(), raw.end(), seed.begin());
-    auto s = Ed25519Signer::from_secret_bytes(seed);
+    auto s = Ed25519Signer::from_secret_bytes(*base::hex_decode(v[0]));
     EXPECT_EQ(s.key_id(), v[1]);
     const std::string message = unhex(v[2]), sig = unhex(v[3]);
     auto made = s.sign_bytes(message);
     EXPECT_EQ(std::string(made.begin(), made.end()), sig) << v[1];
-    EXPECT_TRUE(verify_strict(s.public_key(), message, bytes(sig)));
+    EXPECT_TRUE(verify_strict(s.public_key(), message, base::to_bytes(sig)));
   }
 }
 
 TEST(Sign, StrictVerificationAcceptsOnlyTheSoundCase) {
   std::stringstream text;
   text << std::ifstream(QUINTREL_TESTDATA "/ed25519/cases.json").rdbuf();
-  auto cases = base::from_json<std::vector<VerifyCase>>(text.str());
+  auto cases = base::from_json<std::vector<std::map<std::string, std::string>>>(text.str());
   ASSERT_TRUE(cases) << cases.error().to_string();
   ASSERT_EQ(cases->size(), 12u);
   std::vector<size_t> accepted;
   for (size_t i = 0; i < cases->size(); ++i) {
     const auto& c = (*cases)[i];
-    if (verify_strict(*base::hex_decode(c.pub_key), unhex(c.message), bytes(unhex(c.signature))))
-      accepted.push_back(i);
+    const auto sig = base::to_bytes(unhex(c.at("signature")));
+    if (verify_strict(*base::hex_decode(c.at("pub_key")), unhex(c.at("message")), sig)) accepted.push_back(i);
   }
   EXPECT_EQ(accepted, std::vector<size_t>{3});
 }
 
-TEST(Sign, SignedMessageAndIds) {
+TEST(Sign, SignedMessage) {
   const auto a = signer(1), b = signer(2);
   Record r = sample();
   auto id = [](uint8_t first) { return base::compact_json(base::Id{first}); };
@@ -105,23 +81,18 @@ TEST(Sign, SignedMessageAndIds) {
       R"(,"type":"Cause"},{"target":)" + id(5) + R"(,"type":"Use"}],"schema":)" + id(3) + R"(,"space":)" + id(1) +
       R"(,"thread":)" + id(2) + R"(,"time":7}})";
   EXPECT_EQ(base::canonical_json(DomainSeparatedSigningForm{r}), message);
-  const auto unsigned_id = *r.compute_id();
   const auto sig = *a.sign(r);
   EXPECT_EQ(sig.key_id, a.key_id());
   EXPECT_TRUE(verify_strict(a.public_key(), message, sig.sig));
-  EXPECT_EQ(a.sign(r), sig);  // deterministic
-  EXPECT_NE(a.key_id(), b.key_id());
 
-  // The id and a signature already present are not signed; the id covers the signature.
+  // The id and a signature already present are not signed (the id covers the
+  // signature: record_test).
   r.author.signature = sig;
   r.id.fill(0);
   EXPECT_EQ(base::canonical_json(DomainSeparatedSigningForm{r}), message);
   EXPECT_EQ(a.sign(r), sig);
-  const auto signed_id = *r.compute_id();
-  EXPECT_NE(signed_id, unsigned_id);
   r.author.signature = *b.sign(r);
   EXPECT_EQ(verified_key(r), b.public_key());
-  EXPECT_NE(*r.compute_id(), signed_id);
 
   r.time = 9007199254740992;
   EXPECT_EQ(a.sign(r).error().message, "integer 9007199254740992 exceeds the I-JSON safe range required by JCS");

@@ -22,9 +22,9 @@ std::string probe(std::string_view text) {
   return r ? base::compact_json(*r) + " | " + *base::canonical_json(*r) : r.error().to_string();
 }
 
-std::string id_text(int first, int size = 32) {
+std::string id_text(int first) {
   std::string s = "[" + std::to_string(first);
-  for (int i = 1; i < size; ++i) s += ",0";
+  for (int i = 1; i < 32; ++i) s += ",0";
   return s + "]";
 }
 
@@ -37,12 +37,11 @@ TEST(StrictCollections, ReadAndWritten) {
     std::string input, expected;
   };
   const Case table[] = {
-      {probe<Roles>, "{}", "{} | {}"},
-      {probe<Texts>, "[]", "[] | []"},
       {probe<KindMap>, "[]", "[] | []"},
+      // Enumeration keys and members in ordinal order; object keys canonically by name.
       {probe<Kinds>, R"(["Selection","Request"])", R"(["Request","Selection"] | ["Request","Selection"])"},
-      {probe<Thresholds>, R"({"Selection":"Inferred","Candidate":"Assumed"})",
-       R"({"Candidate":"Assumed","Selection":"Inferred"} | {"Candidate":"Assumed","Selection":"Inferred"})"},
+      {probe<Thresholds>, R"({"Action":"Inferred","Request":"Assumed"})",
+       R"({"Request":"Assumed","Action":"Inferred"} | {"Action":"Inferred","Request":"Assumed"})"},
       // U+FB01 sorts before U+1F600 by bytes, after it by UTF-16 units.
       {probe<Texts>, "[\"\U0001F600\",\"\uFB01\"]", "[\"\uFB01\",\"\U0001F600\"] | [\"\uFB01\",\"\U0001F600\"]"},
       {probe<Roles>, "{\"\U0001F600\":\"User\",\"\uFB01\":\"System\"}",
@@ -50,8 +49,6 @@ TEST(StrictCollections, ReadAndWritten) {
       {probe<KindMap>, "[[" + two + ",\"Plan\"],[" + one + ",\"Usage\"]]",
        "[[" + one + ",\"Usage\"],[" + two + ",\"Plan\"]] | [[" + one + ",\"Usage\"],[" + two + ",\"Plan\"]]"},
 
-      {probe<Thresholds>, R"({"Candidate":"Verified","Candidate":"Verified"})",
-       "duplicate map key at line 1 column 47"},
       {probe<Roles>, R"({"a":"User","\u0061":"System"})", "duplicate map key at line 1 column 30"},
       {probe<Roles>, R"({"a":"User","b":"User","a":"User","c":"User"})", "duplicate map key at line 1 column 33"},
       {probe<Thresholds>, R"({"Nope":"Reported"})", "unknown variant `Nope`, " + kinds + " at line 1 column 7"},
@@ -59,11 +56,9 @@ TEST(StrictCollections, ReadAndWritten) {
        R"(invalid type: string "x", expected a JSON object with unique keys at line 1 column 3)"},
       {probe<Texts>, "{}", "invalid type: map, expected a sequence with unique members at line 1 column 0"},
       {probe<Kinds>, R"(["Plan",{"Plan":null}])", "duplicate set member at line 1 column 22"},
-      {probe<KindMap>, R"(["x"])", R"(invalid type: string "x", expected a tuple of size 2 at line 1 column 4)"},
+      {probe<KindMap>, "{}", "invalid type: map, expected a sequence of unique [key, value] pairs at line 1 column 0"},
+      {probe<KindMap>, "[[" + one + "]]", "invalid length 1, expected a tuple of size 2 at line 1 column 68"},
       {probe<KindMap>, "[[" + one + ",\"Plan\",1]]", "trailing characters at line 1 column 76"},
-      {probe<KindMap>, "[[" + id_text(1, 31) + ",\"Plan\"]]",
-       "invalid length 31, expected an array of length 32 at line 1 column 65"},
-      {probe<KindMap>, "[[" + one + ",\"plan\"]]", "unknown variant `plan`, " + kinds + " at line 1 column 74"},
       {probe<KindMap>, "[[" + one + ",\"Plan\"],[" + one + ",\"Usage\"]]",
        "duplicate key in pair-encoded map at line 1 column 152"},
   };
