@@ -2,8 +2,6 @@
 // that read but re-encode differently, array lengths and the action subject.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "base/hash.h"
 #include "record/activity_payloads.h"
 #include "record/plan_payload.h"
@@ -11,16 +9,13 @@
 namespace quintrel::record {
 namespace {
 
-using Recode = std::string (*)(std::string_view);
-
 // The canonical re-encoding of the decoded value, or the error message.
 template <class T>
 std::string recode(std::string_view text) {
   auto v = base::from_json<T>(text);
   if (!v) return v.error().message;
   auto out = base::canonical_json(*v);
-  if (!out) return "write: " + out.error().message;
-  return *out;
+  return out ? *out : "write: " + out.error().message;
 }
 
 std::string id_text(int byte) {
@@ -36,29 +31,27 @@ const std::string kTask =
     R"(,"status":"done","tool_hint":"t"})";
 const std::string kTaskArray =
     R"(["b","d","summarize","t",["a"],"p","final_response","done",)" + J + R"(,["a"],"continue"])";
-const std::string kMinimalTask =
-    R"({"depends_on":[],"description":"d","done_when":"tool_success","id":"a","inputs_from":[],"kind":"generic",)"
-    R"("on_failure":"abort","produces":null,"result_record_id":null,"status":"pending","tool_hint":null})";
 
 std::string action(const std::string& params) {
   return R"({"action_class":"shell","exec_mode":"External","params":)" + params + R"(,"request_id":)" + I +
          R"(,"scope":)" + J + "}";
 }
 
+struct Case {
+  std::string (*recode)(std::string_view);
+  std::string input, expected;  // expected empty: the input is already canonical
+};
+
 TEST(ActivityPayloads, CanonicalBytesAndReencoding) {
-  struct Case {
-    Recode recode;
-    std::string input;
-    std::string expected;  // empty: the input is already canonical
-  };
+  const std::string result = R"({"action_id":)" + I + R"(,"output":"o","status":"Success"})";
   const Case cases[] = {
-      // Golden canonical forms.
+      // Golden canonical forms. A result's artifacts keep their order, and are left out when absent.
       {recode<ActionData>, action(R"({"a":[1,-2,0.5,"x",true,null],"b":{}})"), ""},
       {recode<CapabilityData>, R"({"action_class":"shell","actor_id":"bot","expiry":7,"mode":"Ask","scope":)" + I + "}", ""},
       {recode<ApprovalData>, R"({"action_class":null,"actor_id":null,"expiry":null,"scope":)" + I + R"(,"target_action":)" + J + "}", ""},
       {recode<ResponseData>, R"({"closes_request":true,"content":"","request_id":)" + I + R"(,"turn_index":4294967295})", ""},
       {recode<ResultData>, R"({"action_id":)" + I + R"(,"artifacts":[{"digest":"ab","name":null,"scheme":"z"},{"digest":"aa","name":"n","scheme":"a"}],"output":"o","status":"Failure"})", ""},
-      {recode<ResultData>, R"({"action_id":)" + I + R"(,"output":"o","status":"Success"})", ""},
+      {recode<ResultData>, result, ""},
       {recode<RefusalData>, R"({"reason_code":"Refused","target_id":)" + I + R"(,"target_kind":"VerifiedEffect"})", ""},
       {recode<UsageData>, R"({"actor":"bot","consuming_record":)" + J + R"(,"outcome":"NoChange","role":"in","used_record":)" + I + "}", ""},
       {recode<SummaryData>, R"({"claim_payload":[0,255],"scope":)" + J + R"(,"subject":)" + I + R"(,"summary_type":"StateSnapshot"})", ""},
@@ -66,42 +59,29 @@ TEST(ActivityPayloads, CanonicalBytesAndReencoding) {
       {recode<VerdictData>, R"({"reason":"Refused","result":"Accept"})", ""},
       {recode<PlanData>, R"({"request_id":)" + I + R"(,"status":"completed","tasks":[)" + kTask + "]}", ""},
       // Read, but re-encoded with every key and in canonical spelling.
-      {recode<ApprovalData>, R"({"scope":)" + I + "}", R"({"action_class":null,"actor_id":null,"expiry":null,"scope":)" + I + R"(,"target_action":null})"},
-      {recode<PlanTask>, R"({"id":"a","description":"d","status":"pending","on_failure":{"abort":null},"tool_hint":null})", kMinimalTask},
+      {recode<PlanTask>, R"({"id":"a","description":"d","status":"pending","on_failure":{"abort":null},"tool_hint":null})",
+       R"({"depends_on":[],"description":"d","done_when":"tool_success","id":"a","inputs_from":[],"kind":"generic",)"
+       R"("on_failure":"abort","produces":null,"result_record_id":null,"status":"pending","tool_hint":null})"},
       {recode<PlanTask>, kTaskArray, kTask},
-      {recode<PlanData>, "[" + I + R"(,[],"running"])", R"({"request_id":)" + I + R"(,"status":"running","tasks":[]})"},
+      {recode<ResultData>, R"({"action_id":)" + I + R"(,"status":"Success","output":"o","artifacts":null})", result},
+      {recode<ResultData>, "[" + I + R"(,"Success","o"])", result},
+      {recode<ArtifactRef>, R"(["s","00"])", R"({"digest":"00","name":null,"scheme":"s"})"},
+      // Params: the last of a repeated key wins; numbers that read but cannot be written canonically.
       {recode<ActionData>, action(R"({"k":1,"k":{"z":1.0,"a":-0.0,"b":1e21}})"), action(R"({"k":{"a":0,"b":1e+21,"z":1}})")},
-      {recode<ActionData>, R"({"exec_mode":{"External":null},"params":null,"action_class":"shell","scope":)" + J + R"(,"request_id":)" + I + "}", action("null")},
-      {recode<ResultData>, R"({"action_id":)" + I + R"(,"status":"Success","output":"o","artifacts":null})", R"({"action_id":)" + I + R"(,"output":"o","status":"Success"})"},
-      {recode<ResultData>, "[" + I + R"(,"Success","o"])", R"({"action_id":)" + I + R"(,"output":"o","status":"Success"})"},
-      {recode<RefusalData>, R"({"target_id":)" + I + R"(,"target_kind":"Action"})", R"({"reason_code":null,"target_id":)" + I + R"(,"target_kind":"Action"})"},
-      {recode<VerdictData>, R"({"result":"Reject"})", R"({"reason":null,"result":"Reject"})"},
-      {recode<VerdictData>, R"(["Accept",null])", R"({"reason":null,"result":"Accept"})"},
-      // Read, but not encodable canonically: an error value.
-      {recode<ActionData>, action("9007199254740991"), ""},
       {recode<ActionData>, action("[9007199254740992]"), "write: integer 9007199254740992 exceeds the I-JSON safe range required by JCS"},
       {recode<ActionData>, action(R"({"x":1e20})"), "write: number 100000000000000000000 would serialize as an integer outside the I-JSON safe range required by JCS"},
-      {recode<CapabilityData>, R"({"action_class":"c","actor_id":"a","expiry":9007199254740992,"mode":"Deny","scope":)" + I + "}", "write: integer 9007199254740992 exceeds the I-JSON safe range required by JCS"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.recode(c.input), c.expected.empty() ? c.input : c.expected) << c.input;
 }
 
-TEST(ActivityPayloads, ReadingErrors) {
-  struct Case {
-    Recode recode;
-    std::string input, expected;
-  };
+TEST(ActivityPayloads, RequiredFields) {
   const Case cases[] = {
       {recode<ActionData>, R"({"request_id":)" + I + R"(,"action_class":"c","scope":)" + I + R"(,"exec_mode":"Internal"})", "missing field `params`"},
       {recode<CapabilityData>, R"({"action_class":"c","mode":"Auto"})", "missing field `actor_id`"},
       {recode<UsageData>, R"({"actor":"a","used_record":)" + I + R"(,"consuming_record":)" + I + "}", "missing field `role`"},
-      {recode<ResponseData>, R"({"turn_index":4294967296})", "invalid value: integer `4294967296`, expected u32"},
       {recode<VerdictData>, R"({"reason":"InvalidPayload"})", "missing field `result`"},
-      {recode<VerdictData>, R"({"result":"accept"})", "unknown variant `accept`, expected `Accept` or `Reject`"},
-      {recode<VerdictData>, R"({"note":1})", "unknown field `note`, expected `result` or `reason`"},
       {recode<PlanTask>, R"({"description":"d","on_failure":"abort"})", "missing field `id`"},
       {recode<PlanTask>, R"({"id":"a","description":"d"})", "missing field `status`"},
-      {recode<PlanTask>, R"({"status":"Done"})", "unknown variant `Done`, expected one of `pending`, `running`, `done`, `failed`, `skipped`"},
       // Array forms: every field of these must be given.
       {recode<ActionData>, "[" + I + R"(,"c",)" + I + R"(,"Internal"])", "invalid length 4, expected struct ActionData with 5 elements"},
       {recode<CapabilityData>, R"(["a","c",)" + I + R"(,"Ask"])", "invalid length 4, expected struct CapabilityData with 5 elements"},
@@ -113,22 +93,19 @@ TEST(ActivityPayloads, ReadingErrors) {
       {recode<SummaryData>, R"(["Lesson",)" + I + "," + I + "]", "invalid length 3, expected struct SummaryData with 4 elements"},
       {recode<VerdictData>, R"(["Accept"])", "invalid length 1, expected struct VerdictData with 2 elements"},
       {recode<PlanData>, "[" + I + ",[]]", "invalid length 2, expected struct PlanData with 3 elements"},
+      {recode<ArtifactRef>, R"(["s"])", "invalid length 1, expected struct ArtifactRef with 3 elements"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.recode(c.input), c.expected) << c.input;
-}
 
-TEST(ActivityPayloads, PlanTaskArrayStopsOnlyBeforeDefaults) {
   // A task array cut after n elements reports the first field that has no
   // default in the array form: id, description, tool_hint, status,
   // result_record_id, on_failure.
   auto full = base::from_json<base::Json>(kTaskArray)->as<base::Json::Array>();
   const size_t reported[] = {0, 1, 3, 3, 7, 7, 7, 7, 8, 10, 10};
-  for (size_t n = 0; n < full.size(); ++n) {
-    base::Json cut(base::Json::Array(full.begin(), full.begin() + n));
-    EXPECT_EQ(recode<PlanTask>(base::compact_json(cut)),
+  for (size_t n = 0; n < full.size(); ++n)
+    EXPECT_EQ(recode<PlanTask>(base::compact_json(base::Json(base::Json::Array(full.begin(), full.begin() + n)))),
               "invalid length " + std::to_string(reported[n]) + ", expected struct PlanTask with 11 elements")
         << n;
-  }
 }
 
 TEST(ActivityPayloads, ParamsNestingLimit) {
@@ -142,39 +119,12 @@ TEST(ActivityPayloads, ActionApprovalSubject) {
   auto a = base::from_json<ActionData>(action(R"({"b":[1,2.5],"a":"x"})"));
   ASSERT_TRUE(a);
   // Built by hand: the author as a JSON string, then the action's canonical bytes.
-  const std::string by_hand = R"(["prov\"1",)" + action(R"({"a":"x","b":[1,2.5]})") + "]";
-  auto subject = action_approval_subject_hash("prov\"1", *a);
-  ASSERT_TRUE(subject);
-  EXPECT_EQ(*subject, base::sha256(by_hand));
-  EXPECT_EQ(*subject, *base::sha256_canonical(std::tuple<std::string, ActionData>("prov\"1", *a)));
-  EXPECT_NE(*subject, *action_approval_subject_hash("prov", *a));
-
+  EXPECT_EQ(action_approval_subject_hash("prov\"1", *a).value(),
+            base::sha256(R"(["prov\"1",)" + action(R"({"a":"x","b":[1,2.5]})") + "]"));
   a->params = base::Json(uint64_t{1} << 60);
   auto failed = action_approval_subject_hash("prov", *a);
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().message, "integer 1152921504606846976 exceeds the I-JSON safe range required by JCS");
-}
-
-TEST(ActivityPayloads, VerdictsAndUsageCounts) {
-  EXPECT_EQ(*base::canonical_json(verdict_for(std::nullopt)), R"({"reason":null,"result":"Accept"})");
-  EXPECT_EQ(*base::canonical_json(verdict_for(ReasonCode::RequirementInvalid)),
-            R"({"reason":"RequirementInvalid","result":"Reject"})");
-  UsageOutcomeCounts counts;
-  for (auto o : {UsageOutcome::NoChange, UsageOutcome::Done, UsageOutcome::NoChange}) counts.add(o);
-  EXPECT_EQ(counts, (UsageOutcomeCounts{1, 0, 2}));
-}
-
-TEST(ArtifactRef, OrderAndArrayForm) {
-  using A = ArtifactRef;
-  const std::pair<A, A> ascending[] = {
-      {{"git-tree-sha1", "ff", {}}, {"git-tree-sha256", "00", {}}},
-      {{"s", "00", "z"}, {"s", "01", {}}},
-      {{"s", "00", {}}, {"s", "00", ""}},
-      {{"s", "00", "z"}, {"s", "00", "\xc3\xa9"}},  // bytes compare unsigned
-  };
-  for (const auto& [lo, hi] : ascending) EXPECT_TRUE(lo < hi) << lo.scheme << " " << hi.scheme;
-  EXPECT_EQ(recode<A>(R"(["s","00"])"), R"({"digest":"00","name":null,"scheme":"s"})");
-  EXPECT_EQ(recode<A>(R"(["s"])"), "invalid length 1, expected struct ArtifactRef with 3 elements");
 }
 
 }  // namespace

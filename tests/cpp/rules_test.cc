@@ -17,17 +17,15 @@ std::string ids(int first) {
 
 // The nine required fields, in declaration order, as JSON member texts.
 std::vector<std::string> required_members() {
-  return {
-      R"("space":)" + ids(0),
-      R"("kind_schema_map":[[)" + ids(1) + R"(,"Request"]])",
-      R"("signature_required_kinds":["Selection","Request"])",
-      R"("author_keys":{"alice":[)" + ids(2) + "]}",
-      R"("author_roles":{"alice":"User"})",
-      R"("admin_retraction_actors":[])",
-      R"("allowed_summary_types":["Lesson"])",
-      R"("evidence_thresholds":{"Selection":"Inferred","Candidate":"Reported"})",
-      R"("max_context_records":10)",
-  };
+  return {R"("space":)" + ids(0),
+          R"("kind_schema_map":[[)" + ids(1) + R"(,"Request"]])",
+          R"("signature_required_kinds":["Selection","Request"])",
+          R"("author_keys":{"alice":[)" + ids(2) + "]}",
+          R"("author_roles":{"alice":"User"})",
+          R"("admin_retraction_actors":[])",
+          R"("allowed_summary_types":["Lesson"])",
+          R"("evidence_thresholds":{"Selection":"Inferred","Candidate":"Reported"})",
+          R"("max_context_records":10)"};
 }
 
 std::string object(const std::vector<std::string>& members) {
@@ -41,7 +39,7 @@ std::string read_error(const std::string& text) {
   return r ? "ok" : r.error().to_string();
 }
 
-TEST(Rules, NineFieldsTakeTheDefaults) {
+TEST(Rules, DefaultsAndArrayForm) {
   auto r = base::from_json<VerifierRules>(object(required_members()));
   ASSERT_TRUE(r) << r.error().to_string();
   EXPECT_EQ(r->min_binding, record::BindingMode::reported);
@@ -50,50 +48,31 @@ TEST(Rules, NineFieldsTakeTheDefaults) {
   EXPECT_EQ(r->max_considered, 4096u);
   EXPECT_FALSE(r->selection_requires_approval);
   EXPECT_FALSE(r->reject_compromised_continuation);
-  EXPECT_EQ(*r->signature_required_kinds.begin(), Kind::Request);
-}
 
-TEST(Rules, ArrayForm) {
-  std::string nine = "[" + ids(0) + ",[],[],{},{},[],[],{},7]";
-  auto r = base::from_json<VerifierRules>(nine);
-  ASSERT_TRUE(r) << r.error().to_string();
-  EXPECT_EQ(r->max_context_records, 7u);
-  EXPECT_EQ(r->max_considered, 4096u);
-  std::string eight = "[" + ids(0) + ",[],[],{},{},[],[],{}]";
-  EXPECT_EQ(read_error(eight).substr(0, 66),
+  auto nine = base::from_json<VerifierRules>("[" + ids(0) + ",[],[],{},{},[],[],{},7]");
+  ASSERT_TRUE(nine) << nine.error().to_string();
+  EXPECT_EQ(nine->max_context_records, 7u);
+  EXPECT_EQ(read_error("[" + ids(0) + ",[],[],{},{},[],[],{}]").substr(0, 66),
             "invalid length 8, expected struct VerifierRules with 15 elements a");
-  EXPECT_EQ(read_error("[]"), "invalid length 0, expected struct VerifierRules with 15 elements at line 1 column 2");
-  std::string sixteen = "[" + ids(0) + ",[],[],{},{},[],[],{},7,\"reported\",true,[],1,false,false,1]";
-  EXPECT_EQ(read_error(sixteen).substr(0, 19), "trailing characters");
 }
 
 TEST(Rules, ReaderRefusals) {
   auto members = required_members();
-  std::vector<std::string> without = {members.begin() + 1, members.end()};
-  without.erase(without.begin() + 3);  // author_roles as well
-  EXPECT_EQ(read_error(object(without)).substr(0, 21), "missing field `space`");
+  EXPECT_EQ(read_error(object({members.begin() + 1, members.end()})).substr(0, 21), "missing field `space`");
 
-  auto with = [&](size_t index, std::string member) {
+  auto keys = [&](std::string value) {
     auto m = members;
-    m[index] = std::move(member);
+    m[3] = R"("author_keys":)" + value;
     return read_error(object(m));
   };
-  EXPECT_EQ(with(3, R"("author_keys":{"a":[)" + ids(2) + "," + ids(2) + "]}").substr(0, 24),
-            "duplicate key for author");
-  EXPECT_EQ(with(3, R"("author_keys":{"a":[],"a":[)" + ids(2) + "]}").substr(0, 31),
-            "duplicate author in author_keys");
-  EXPECT_EQ(with(3, R"("author_keys":{"a":[)" + ids(2) + R"(],"b":[)" + ids(2) + "],\"c\":[]}"), "ok");
-  EXPECT_EQ(with(3, R"("author_keys":[])").substr(0, 86),
+  EXPECT_EQ(keys(R"({"a":[)" + ids(2) + "," + ids(2) + "]}").substr(0, 24), "duplicate key for author");
+  EXPECT_EQ(keys(R"({"a":[],"a":[)" + ids(2) + "]}").substr(0, 31), "duplicate author in author_keys");
+  EXPECT_EQ(keys(R"({"a":[)" + ids(2) + R"(],"b":[)" + ids(2) + "],\"c\":[]}"), "ok");
+  EXPECT_EQ(keys("[]").substr(0, 86),
             "invalid type: sequence, expected an actor-key object with unique actors and keys at li");
-  EXPECT_EQ(with(4, R"("author_roles":{"a":"User","a":"User"})").substr(0, 17), "duplicate map key");
-  EXPECT_EQ(with(4, R"("author_roles":{"a":"User","a":"user"})").substr(0, 26), "unknown variant `user`, ex");
-  EXPECT_EQ(with(8, R"("max_context_records":4294967296)").substr(0, 53),
-            "invalid value: integer `4294967296`, expected u32 at ");
   members.push_back(R"("extra":1)");
   EXPECT_EQ(read_error(object(members)).substr(0, 62),
             "unknown field `extra`, expected one of `space`, `kind_schema_m");
-  members.back() = R"("space":)" + ids(0);
-  EXPECT_EQ(read_error(object(members)).substr(0, 23), "duplicate field `space`");
 }
 
 TEST(Rules, WritersAndHash) {
@@ -103,10 +82,7 @@ TEST(Rules, WritersAndHash) {
   EXPECT_EQ(rules.kind_schema_map.size(), 20u);
   EXPECT_EQ(rules.kind_schema_map.at(base::schema_id("quintrel.evaluation.attested.v1")), Kind::Evaluation);
 
-  std::string compact = base::compact_json(rules);
-  EXPECT_EQ(compact.find(R"({"space":[9,)"), 0u);
-  EXPECT_LT(compact.find("\"reject_compromised_continuation\":false}"), std::string::npos);
-  std::string canonical = *base::canonical_json(rules);
+  std::string compact = base::compact_json(rules), canonical = *base::canonical_json(rules);
   EXPECT_EQ(canonical.find(R"({"admin_retraction_actors":[],"allowed_summary_types":["Procedure","Pattern","Lesson","StateSnapshot"],"author_keys":{})"), 0u);
   EXPECT_EQ(*base::from_json<VerifierRules>(compact), rules);
   EXPECT_EQ(*base::from_json<VerifierRules>(canonical), rules);
