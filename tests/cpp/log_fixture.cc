@@ -1,5 +1,6 @@
 #include "log_fixture.h"
 
+#include <algorithm>
 #include <map>
 
 #include "base/schema.h"
@@ -14,23 +15,17 @@ Id schema(std::string_view name) { return base::schema_id(name); }
 
 verify::VerifierRules test_rules() {
   auto rules = verify::VerifierRules::create(base::sha256("test space"), 0);
-  for (auto type : {AuthorType::User, AuthorType::Provider, AuthorType::System, AuthorType::Executor,
-                    AuthorType::Verifier}) {
-    std::string name(base::EnumNames<AuthorType>::names[static_cast<size_t>(type)]);
-    name[0] = static_cast<char>(name[0] - 'A' + 'a');
+  for (auto [name, type] : {std::pair{"user", AuthorType::User}, {"provider", AuthorType::Provider},
+                            {"system", AuthorType::System}, {"executor", AuthorType::Executor},
+                            {"verifier", AuthorType::Verifier}})
     rules.author_roles[name] = type;
-  }
   return rules;
 }
 
 const record::Ed25519Signer& signer(uint8_t seed) {
   static std::map<uint8_t, record::Ed25519Signer> signers;
   auto it = signers.find(seed);
-  if (it == signers.end()) {
-    std::array<uint8_t, 32> bytes;
-    bytes.fill(seed);
-    it = signers.emplace(seed, record::Ed25519Signer::from_secret_bytes(bytes)).first;
-  }
+  if (it == signers.end()) it = signers.emplace(seed, record::Ed25519Signer::from_secret_bytes(id_of(seed))).first;
   return it->second;
 }
 
@@ -44,18 +39,14 @@ Record make_verdict(const Record& subject, Judgement judgement) {
 
 Record Log::stamp(const Draft& d) const {
   Record r;
-  r.space = d.space.value_or(rules_.space);
-  r.thread = d.thread.value_or(rules_.space);
+  r.space = r.thread = d.space.value_or(rules.space);
   r.time = records_.size() + 1;
-  auto role = rules_.author_roles.find(d.author);
-  r.author = {d.author, d.type.value_or(role != rules_.author_roles.end() ? role->second : AuthorType::User), {}};
+  auto role = rules.author_roles.find(d.author);
+  r.author = {d.author, d.type.value_or(role != rules.author_roles.end() ? role->second : AuthorType::User), {}};
   r.kind = d.kind;
-  for (std::string_view name : base::kSchemaNames)
-    if (!d.schema && verify::frozen_kind_schema_map().at(schema(name)) == d.kind) {
-      r.schema = schema(name);
-      break;
-    }
-  if (d.schema) r.schema = *d.schema;
+  const auto& kinds = verify::frozen_kind_schema_map();
+  auto first = std::ranges::find_if(base::kSchemaNames, [&](auto name) { return kinds.at(schema(name)) == d.kind; });
+  r.schema = d.schema.value_or(schema(*first));
   r.data = base::to_bytes(d.data);
   r.refs = d.refs;
   record::sort_and_dedup_refs(r.refs);
@@ -75,11 +66,12 @@ void Log::seal(Record& r, const record::Ed25519Signer* signer) {
 }
 
 Judgement Log::judge(const Record& record) const {
-  return verify::check_record(record, verify::Prior(records_, index_), rules_, state_);
+  return verify::check_record(record, verify::Prior(records_, index_), rules, state_);
 }
 
-Commit Log::commit(const Record& record) {
-  Judgement judgement = judge(record);
+Commit Log::commit(const Draft& draft) {
+  const Record record = stamp(draft);
+  const Judgement judgement = judge(record);
   for (const Record& r : {record, make_verdict(record, judgement)}) {
     index_.insert(records_.size(), r);
     records_.push_back(r);

@@ -1,6 +1,7 @@
-// Builds logs the way the log writer does: refs sorted, times 1, 2, 3...,
-// evidence derived from the state, ids computed, each record judged against
-// the log so far, followed by its Verdict and folded into the state.
+// Test records two ways. Log builds logs the way the log writer does: refs
+// sorted, times 1, 2, 3..., evidence derived, ids computed, each record judged
+// against the log so far, followed by its Verdict and folded into the state.
+// raw_record builds one record directly: refs as given, an id chosen by the test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,9 +28,38 @@ using record::ReasonCode;
 using record::Record;
 using record::Ref;
 
+template <class T>
+std::string json(const T& payload) {
+  return base::canonical_json(payload).value();
+}
+inline Ref cause(const Id& t) { return {record::RefType::Cause, t}; }
+inline Ref use(const Id& t) { return {record::RefType::Use, t}; }
+inline Ref require(const Id& t) { return {record::RefType::Require, t}; }
+inline Ref replace(const Id& t) { return {record::RefType::Replace, t}; }
+
+// Direct records: every byte of the id is `id`; author "alice", a User.
+inline Id id_of(uint8_t byte) {
+  Id id;
+  id.fill(byte);
+  return id;
+}
+inline Ref cause(uint8_t t) { return cause(id_of(t)); }
+inline Ref use(uint8_t t) { return use(id_of(t)); }
+inline Ref require(uint8_t t) { return require(id_of(t)); }
+inline Ref replace(uint8_t t) { return replace(id_of(t)); }
+inline Record raw_record(uint8_t id, Kind kind, std::string data, std::vector<Ref> refs = {}) {
+  return Record{id_of(id), {}, {}, 0, {"alice", AuthorType::User, std::nullopt}, kind, {}, base::to_bytes(data), refs};
+}
+template <class T>
+Record make_record(uint8_t id, Kind kind, const T& payload, std::vector<Ref> refs = {}) {
+  return raw_record(id, kind, json(payload), std::move(refs));
+}
+inline const record::VerdictData kAccept{record::VerdictResult::Accept, std::nullopt};
+inline const record::VerdictData kReject{record::VerdictResult::Reject, ReasonCode::InvalidPayload};
+
 // A record before the log stamps it. Left unset: the kind's first schema, the
-// author's registered type, the rules' space as space and thread, and the
-// derived evidence class.
+// author's registered type, the rules' space, and the derived evidence class.
+// The thread is always the space.
 struct Draft {
   Kind kind = Kind::Request;
   std::string author;
@@ -38,23 +68,13 @@ struct Draft {
   std::optional<Id> schema;
   std::optional<AuthorType> type;
   std::optional<Id> space;
-  std::optional<Id> thread;
   std::optional<Evidence> evidence;
   const record::Ed25519Signer* signer = nullptr;
 };
-
-template <class T>
-std::string json(const T& payload) {
-  return base::canonical_json(payload).value();
-}
 template <class T>
 Draft draft(Kind kind, std::string author, const T& payload, std::vector<Ref> refs = {}) {
   return Draft{kind, std::move(author), json(payload), std::move(refs)};
 }
-inline Ref cause(const Id& t) { return {record::RefType::Cause, t}; }
-inline Ref use(const Id& t) { return {record::RefType::Use, t}; }
-inline Ref require(const Id& t) { return {record::RefType::Require, t}; }
-inline Ref replace(const Id& t) { return {record::RefType::Replace, t}; }
 
 Id schema(std::string_view name);
 // Rules over sha256("test space") with one author per type, named after it:
@@ -71,7 +91,7 @@ struct Commit {
 
 class Log {
  public:
-  explicit Log(verify::VerifierRules rules = test_rules()) : rules_(std::move(rules)) {}
+  verify::VerifierRules rules = test_rules();
 
   // The record this log would append next, unjudged.
   Record stamp(const Draft& draft) const;
@@ -81,18 +101,14 @@ class Log {
   Judgement judge(const Record& record) const;
   Judgement judge(const Draft& draft) const { return judge(stamp(draft)); }
   // Judges, appends with its Verdict and folds into the state.
-  Commit commit(const Record& record);
-  Commit commit(const Draft& draft) { return commit(stamp(draft)); }
+  Commit commit(const Draft& draft);
   // Commits and expects acceptance.
   Id accept(const Draft& draft);
 
   const std::vector<Record>& records() const { return records_; }
   const state::State& state() const { return state_; }
-  const verify::VerifierRules& rules() const { return rules_; }
-  verify::VerifierRules& rules() { return rules_; }
 
  private:
-  verify::VerifierRules rules_;
   std::vector<Record> records_;
   verify::PriorIndex index_;
   state::State state_;

@@ -52,14 +52,14 @@ TEST(RecordChecks, GeneralStepsInOrder) {
        [](Record& r) { r.refs.push_back(r.refs[0]), Log::seal(r); }},
       {"space before schema", [](World&, Draft& d) { d.space = kOther, d.schema = kUnknown; }, R::InvalidPayload},
       {"schema before author", [](World&, Draft& d) { d.schema = kUnknown, d.author = "nobody"; }, R::UnknownSchema},
-      {"empty schema map", [](World& w, Draft&) { w.log.rules().kind_schema_map.clear(); }, R::UnknownSchema},
+      {"empty schema map", [](World& w, Draft&) { w.log.rules.kind_schema_map.clear(); }, R::UnknownSchema},
       {"kind against schema", [](World&, Draft& d) { d.schema = schema("quintrel.plan.v1"); }, R::KindSchemaMismatch},
       {"type the kind refuses", [](World&, Draft& d) { d.author = "provider"; }, R::AuthorRoleInvalid},
       {"registered with another type", [](World&, Draft& d) { d.type = AuthorType::User; }, R::AuthorRoleInvalid},
-      {"pinned author unsigned", [](World& w, Draft&) { w.log.rules().author_keys["system"] = {signer(1).public_key()}; },
+      {"pinned author unsigned", [](World& w, Draft&) { w.log.rules.author_keys["system"] = {signer(1).public_key()}; },
        R::SignatureMissing},
       {"key outside the pinned set", [](World& w, Draft& d) {
-         w.log.rules().author_keys["system"] = {signer(1).public_key()};
+         w.log.rules.author_keys["system"] = {signer(1).public_key()};
          d.signer = &signer(2); }, R::SignatureInvalid},
       {"unpinned author, any key", [](World&, Draft& d) { d.signer = &signer(2); }, std::nullopt},
       {"first ref decides: unresolved", [](World& w, Draft& d) { d.refs = {cause(kUnknown), use(w.foreign)}; },
@@ -79,13 +79,13 @@ TEST(RecordChecks, GeneralStepsInOrder) {
        std::nullopt},
       {"declared evidence not derived", [](World&, Draft& d) { d.evidence = Evidence::Verified; }, R::InvalidPayload},
       {"evidence at the threshold", [](World& w, Draft&) {
-         w.log.rules().evidence_thresholds[Kind::Capability] = Evidence::Reported; }, std::nullopt},
+         w.log.rules.evidence_thresholds[Kind::Capability] = Evidence::Reported; }, std::nullopt},
       {"evidence below the threshold", [](World& w, Draft& d) {
-         w.log.rules().evidence_thresholds[Kind::Capability] = Evidence::Inferred;
+         w.log.rules.evidence_thresholds[Kind::Capability] = Evidence::Inferred;
          d.refs = {use(w.retracted)}; }, R::EvidenceBelowThreshold},
       {"payload not canonical", [](World&, Draft& d) { d.data += "\n"; }, R::InvalidPayload},
       {"admitted schema with no payload type", [](World& w, Draft& d) {
-         w.log.rules().kind_schema_map[kUnknown] = Kind::Capability;
+         w.log.rules.kind_schema_map[kUnknown] = Kind::Capability;
          d.schema = kUnknown; }, R::UnknownSchema},
   };
   for (const auto& c : cases) {
@@ -128,7 +128,7 @@ TEST(RecordChecks, VerdictRecords) {
   records.push_back(subject);
   const auto index = verify::PriorIndex::of(records);
   const verify::Prior prior(records, index);
-  auto no_map = w.log.rules();
+  auto no_map = w.log.rules;
   no_map.kind_schema_map.clear();
   const Id judged = records[0].id, verdict = records[1].id;
   const struct {
@@ -149,7 +149,7 @@ TEST(RecordChecks, VerdictRecords) {
     Record v = make_verdict(subject, std::nullopt);
     c.change(v);
     Log::seal(v);
-    EXPECT_EQ(verify::check_verdict_record(v, prior, w.log.rules()), c.want) << c.name;
+    EXPECT_EQ(verify::check_verdict_record(v, prior, w.log.rules), c.want) << c.name;
     // check_record hands a Verdict over whole; the schema map plays no part.
     EXPECT_EQ(verify::check_record(v, prior, no_map, w.log.state()), c.want) << c.name;
   }

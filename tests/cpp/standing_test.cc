@@ -1,24 +1,18 @@
 // Standing of selections and candidates: named lineages, and a cross-check
 // against the plain, chain-walking derivation on random logs.
-#include <gtest/gtest.h>
-
 #include <functional>
-#include <map>
+#include <numeric>
 #include <random>
 
+#include "log_fixture.h"
 #include "record/evolution_payloads.h"
-#include "record_builder.h"
 #include "verify/standing.h"
 
 namespace quintrel::verify {
 namespace {
 
-using namespace quintrel::testing;
+using namespace quintrel::fixture;
 using record::CandidateBasis;
-using record::Kind;
-using record::Record;
-using record::Ref;
-using base::Id;
 using state::State;
 
 Record candidate(uint8_t id, CandidateBasis basis, std::optional<uint8_t> parent, std::vector<uint8_t> causes = {}) {
@@ -33,86 +27,68 @@ Record candidate(uint8_t id, CandidateBasis basis, std::optional<uint8_t> parent
 
 Record selection(uint8_t id, std::optional<std::vector<uint8_t>> chosen, std::vector<uint8_t> replaces = {}) {
   record::SelectionData d{"pick", {}, record::SelectionOutcome::none(), {}};
-  if (chosen) {
-    std::vector<Id> ids;
-    for (uint8_t c : *chosen) ids.push_back(id_of(c));
-    d.outcome = record::SelectionOutcome::choose(ids);
-  }
+  if (chosen) d.outcome.selected.emplace();
+  for (uint8_t c : chosen.value_or(std::vector<uint8_t>{})) d.outcome.selected->candidates.push_back(id_of(c));
   std::vector<Ref> refs;
   for (uint8_t r : replaces) refs.push_back(replace(r));
   return make_record(id, Kind::Selection, d, refs);
 }
 
-// The plain derivation, quadratic in a chain: every sound Selection walks its whole
-// Replace chain, bounded by the number of Selections.
+// The plain derivation, quadratic in a chain: every sound Selection walks its
+// whole Replace chain, bounded by the number of Selections.
 StandingSection literal_standing(std::span<const Record> records, const State& st) {
-  struct Sel {
-    base::IdSet chosen;
-    std::optional<Id> replaces;
-  };
-  struct Cand {
-    std::vector<Id> causes;
-    std::optional<Id> parent;
-    CandidateBasis basis;
-  };
-  base::IdMap<Sel> sels;
-  base::IdMap<Cand> cands;
+  base::IdMap<std::pair<record::SelectionData, std::optional<Id>>> sels;  // with the first Replace target
+  base::IdMap<std::pair<record::CandidateData, std::vector<Id>>> cands;   // with the Cause targets
   for (const auto& r : records) {
     if (!st.accepted_records.contains(r.id)) continue;
-    if (r.kind == Kind::Candidate) {
-      auto d = base::from_json<record::CandidateData>(base::as_text(r.data));
-      if (!d) continue;
-      Cand c{{}, d->parent, d->basis};
-      for (const auto& ref : r.refs)
-        if (ref.type == record::RefType::Cause) c.causes.push_back(ref.target);
-      cands[r.id] = c;
-    } else if (r.kind == Kind::Selection) {
-      auto d = base::from_json<record::SelectionData>(base::as_text(r.data));
-      if (!d) continue;
-      Sel s;
-      if (const auto& chosen = d->outcome.selected) s.chosen = {chosen->candidates.begin(), chosen->candidates.end()};
-      for (const auto& ref : r.refs)
-        if (ref.type == record::RefType::Replace && !s.replaces) s.replaces = ref.target;
-      sels[r.id] = s;
+    std::optional<Id> replaces;
+    std::vector<Id> causes;
+    for (const auto& ref : r.refs) {
+      if (ref.type == record::RefType::Cause) causes.push_back(ref.target);
+      if (ref.type == record::RefType::Replace && !replaces) replaces = ref.target;
     }
+    auto c = base::from_json<record::CandidateData>(base::as_text(r.data));
+    if (r.kind == Kind::Candidate && c) cands[r.id] = {*c, causes};
+    auto s = base::from_json<record::SelectionData>(base::as_text(r.data));
+    if (r.kind == Kind::Selection && s) sels[r.id] = {*s, replaces};
   }
   auto bad = [&](const Id& id) { return st.retracted_records.contains(id) || st.tainted_records.contains(id); };
   StandingSection out;
-  for (const auto& [id, s] : sels)
-    if (bad(id)) out.unsound.insert(id);
-  base::IdMap<base::IdSet> sup;
-  for (const auto& [s, info] : sels) {
-    if (bad(s) || !info.replaces) continue;
-    size_t steps = 0;
-    Id current = *info.replaces;
-    for (;;) {
-      sup[current].insert(s);
-      auto it = sels.find(current);
-      if (it == sels.end()) break;
-      ++steps;
-      if (steps > sels.size() || !it->second.replaces) break;
-      current = *it->second.replaces;
+  base::IdMap<base::IdSet> sup;  // the sound Selections whose chain reaches an id
+  for (const auto& [s, sel] : sels) {
+    if (bad(s)) {
+      out.unsound.insert(s);
+      continue;
+    }
+    std::optional<Id> at = sel.second;
+    for (size_t steps = 0; at && steps <= sels.size(); ++steps) {
+      sup[*at].insert(s);
+      auto it = sels.find(*at);
+      at = it == sels.end() ? std::nullopt : it->second.second;
     }
   }
   for (const Id& x : out.unsound)
-    if (!sup[x].empty()) out.restorations[x] = sup[x];
+    if (sup.contains(x)) out.restorations[x] = sup[x];
 
   // Recursion is fine for the small, acyclic lineages fed here.
   base::IdMap<bool> memo;
   std::function<bool(const Id&)> sound = [&](const Id& id) -> bool {
-    if (!cands.contains(id)) return false;
+    auto c = cands.find(id);
+    if (c == cands.end()) return false;
     if (auto m = memo.find(id); m != memo.end()) return m->second;
-    const Cand& c = cands[id];
+    const auto& [cand, causes] = c->second;
     bool ok = !st.retracted_records.contains(id);
-    if (ok && c.basis == CandidateBasis::derivation) {
-      for (const Id& t : c.causes) ok = ok && (!cands.contains(t) || sound(t));
-    } else if (ok && c.basis == CandidateBasis::continuation) {
-      ok = !c.causes.empty() && c.parent;
-      if (ok && bad(c.causes.front())) {
+    if (cand.basis == CandidateBasis::derivation)
+      for (const Id& t : causes) ok = ok && (!cands.contains(t) || sound(t));
+    if (cand.basis == CandidateBasis::continuation) {
+      ok = ok && !causes.empty() && cand.parent;
+      if (ok && bad(causes[0])) {
         ok = false;
-        for (const Id& r : sup[c.causes.front()]) ok = ok || sels[r].chosen.contains(*c.parent);
+        for (const Id& r : sup[causes[0]])
+          if (const auto& chosen = sels[r].first.outcome.selected)
+            ok = ok || std::ranges::count(chosen->candidates, *cand.parent) > 0;
       }
-      ok = ok && sound(*c.parent);
+      ok = ok && sound(*cand.parent);
     }
     return memo[id] = ok;
   };
@@ -130,31 +106,21 @@ base::IdSet ids(std::initializer_list<uint8_t> bytes) {
 TEST(Standing, NamedLineages) {
   using B = CandidateBasis;
   const std::vector<Record> log{
-      candidate(1, B::root, {}),
-      selection(2, {{1}}),
-      candidate(3, B::continuation, 1, {2}),
-      selection(4, {{1}}, {2}),
-      selection(5, {{9}}, {4}),
-      candidate(6, B::derivation, {}, {3, 7}),
-      raw_record(7, Kind::Evaluation, "{}"),
-      candidate(8, B::derivation, {}, {7}),
+      candidate(1, B::root, {}), selection(2, {{1}}), candidate(3, B::continuation, 1, {2}),
+      selection(4, {{1}}, {2}), selection(5, {{9}}, {4}), candidate(6, B::derivation, {}, {3, 7}),
+      raw_record(7, Kind::Evaluation, "{}"), candidate(8, B::derivation, {}, {7}),
       candidate(10, B::continuation, 11, {2}),  // its parent is no candidate
       candidate(12, B::continuation, 1),        // no Selection to continue
   };
-  struct Case {
+  const struct {
     const char* name;
     base::IdSet retracted, tainted;
     StandingSection expect;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"all sound", {}, {}, {ids({10, 12}), {}, {}}},
-      {"retracted anchor restored by a superseder that chose the parent",
-       ids({2}),
-       {},
+      {"retracted anchor restored by a superseder that chose the parent", ids({2}), {},
        {ids({10, 12}), ids({2}), {{id_of(2), ids({4, 5})}}}},
-      {"no sound superseder chose the parent",
-       ids({2}),
-       ids({4}),
+      {"no sound superseder chose the parent", ids({2}), ids({4}),
        {ids({3, 6, 10, 12}), ids({2, 4}), {{id_of(2), ids({5})}, {id_of(4), ids({5})}}}},
       {"no sound superseder at all", ids({4, 5}), ids({2}), {ids({3, 6, 10, 12}), ids({2, 4, 5}), {}}},
       {"retracted root spreads to continuations and derivations", ids({1}), {}, {ids({1, 3, 6, 10, 12}), {}, {}}},
@@ -183,26 +149,20 @@ TEST(Standing, LineageCycleFedDirectlyEnds) {
 
 // Random small logs: lineage always points backwards, but Replace refs point
 // anywhere, so chains merge, cycle and end at records that are no Selections.
-struct RandomLog {
-  std::vector<Record> records;
-  State state;
-};
-
-RandomLog random_log(std::mt19937& rng) {
+std::pair<std::vector<Record>, State> random_log(std::mt19937& rng) {
   auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
   const size_t n = 1 + rng() % 40;
-  std::vector<uint8_t> pool;
-  for (int b = 1; b <= 150; ++b) pool.push_back(static_cast<uint8_t>(b));
+  std::vector<uint8_t> pool(150);
+  std::iota(pool.begin(), pool.end(), 1);
   std::shuffle(pool.begin(), pool.end(), rng);
   auto unknown = [&] { return static_cast<uint8_t>(200 + rng() % 8); };
-  auto any_of = [&](const std::vector<uint8_t>& v) { return v.empty() ? unknown() : v[rng() % v.size()]; };
   // A few candidates are chosen and continued often, and continuations often
   // cite a replaced Selection, so that restored continuations are common.
-  auto popular_or_any = [&](const std::vector<uint8_t>& v) {
-    return v.empty() ? unknown() : v[rng() % (chance(75) ? std::min<size_t>(v.size(), 2) : v.size())];
+  auto pick = [&](const std::vector<uint8_t>& v, bool popular = false) {
+    return v.empty() ? unknown() : v[rng() % (popular && chance(75) ? std::min<size_t>(v.size(), 2) : v.size())];
   };
   std::vector<Kind> kinds(n);
-  std::vector<uint8_t> cands, sels, replaced;
+  std::vector<uint8_t> cands, sels, replaced, cands_before;
   for (size_t i = 0; i < n; ++i) {
     const int k = static_cast<int>(rng() % 20);
     kinds[i] = k < 9 ? Kind::Candidate : k < 18 ? Kind::Selection : Kind::Evaluation;
@@ -212,60 +172,50 @@ RandomLog random_log(std::mt19937& rng) {
   std::vector<std::set<uint8_t>> replaces(n);
   for (size_t i = 0; i < n; ++i) {
     if (kinds[i] != Kind::Selection) continue;
-    if (chance(80)) replaces[i].insert(chance(85) ? any_of(sels) : chance(50) ? unknown() : pool[rng() % n]);
-    if (chance(10)) replaces[i].insert(any_of(sels));
+    if (chance(80)) replaces[i].insert(chance(85) ? pick(sels) : chance(50) ? unknown() : pool[rng() % n]);
+    if (chance(10)) replaces[i].insert(pick(sels));
     replaced.insert(replaced.end(), replaces[i].begin(), replaces[i].end());
   }
-  RandomLog log;
-  std::vector<uint8_t> cands_before;
+  std::pair<std::vector<Record>, State> log;
+  auto& [records, st] = log;
   for (size_t i = 0; i < n; ++i) {
-    const uint8_t id = pool[i];
     const auto earlier = [&] { return i == 0 ? unknown() : pool[rng() % i]; };
     if (kinds[i] == Kind::Candidate) {
       const auto basis = chance(50) ? CandidateBasis::continuation : static_cast<CandidateBasis>(rng() % 3);
       std::set<uint8_t> causes;
-      if (chance(80)) causes.insert(chance(60) ? any_of(replaced) : any_of(sels));
+      if (chance(80)) causes.insert(chance(60) ? pick(replaced) : pick(sels));
       if (chance(basis == CandidateBasis::continuation ? 20 : 60))
         for (int c = static_cast<int>(rng() % 3); c > 0; --c) causes.insert(chance(80) ? earlier() : unknown());
       std::optional<uint8_t> parent;
       if (chance(85))
-        parent = chance(70) && !cands_before.empty() ? popular_or_any(cands_before)
-                 : chance(90)                          ? earlier()
-                                                       : unknown();
-      log.records.push_back(candidate(id, basis, parent, {causes.begin(), causes.end()}));
-      cands_before.push_back(id);
+        parent = chance(70) && !cands_before.empty() ? pick(cands_before, true) : chance(90) ? earlier() : unknown();
+      records.push_back(candidate(pool[i], basis, parent, {causes.begin(), causes.end()}));
+      cands_before.push_back(pool[i]);
     } else if (kinds[i] == Kind::Selection) {
       std::optional<std::vector<uint8_t>> chosen;
-      if (chance(80)) {
-        chosen.emplace();
-        for (int c = 1 + static_cast<int>(rng() % 3); c > 0; --c) chosen->push_back(popular_or_any(cands));
-      }
+      if (chance(80))
+        for (uint8_t& c : chosen.emplace(1 + rng() % 3)) c = pick(cands, true);
       // Now and then an id repeats: the last record of an id that reads counts.
-      log.records.push_back(selection(chance(5) ? earlier() : id, chosen, {replaces[i].begin(), replaces[i].end()}));
+      records.push_back(selection(chance(5) ? earlier() : pool[i], chosen, {replaces[i].begin(), replaces[i].end()}));
     } else {
-      log.records.push_back(raw_record(id, Kind::Evaluation, "{}"));
+      records.push_back(raw_record(pool[i], Kind::Evaluation, "{}"));
     }
-    if (chance(5)) log.records.back().data = base::to_bytes("{}");
+    if (chance(5)) records.back().data = base::to_bytes("{}");
   }
   for (size_t i = 0; i < n; ++i) {
-    if (chance(90)) log.state.accepted_records.insert(id_of(pool[i]));
-    if (chance(25)) log.state.retracted_records.insert(id_of(pool[i]));
-    if (chance(25)) log.state.tainted_records.insert(id_of(pool[i]));
+    if (chance(90)) st.accepted_records.insert(id_of(pool[i]));
+    if (chance(25)) st.retracted_records.insert(id_of(pool[i]));
+    if (chance(25)) st.tainted_records.insert(id_of(pool[i]));
   }
   // Now and then many unrelated ids, interleaved with the log's, as a state
   // holds for records of other kinds.
   if (chance(20))
     for (int k = 0; k < 1300; ++k) {
-      Id filler{};
-      filler[0] = static_cast<uint8_t>(k);
-      filler[1] = 0xEE;
-      filler[2] = static_cast<uint8_t>(k >> 8);
-      log.state.accepted_records.insert(filler);
-      log.state.retracted_records.insert(filler);
-      log.state.tainted_records.insert(filler);
+      const Id filler{static_cast<uint8_t>(k), 0xEE, static_cast<uint8_t>(k >> 8)};
+      st.accepted_records.insert(filler), st.retracted_records.insert(filler), st.tainted_records.insert(filler);
     }
-  for (int u = 200; u < 208; ++u)
-    if (chance(40)) log.state.retracted_records.insert(id_of(static_cast<uint8_t>(u)));
+  for (uint8_t u = 200; u < 208; ++u)
+    if (chance(40)) st.retracted_records.insert(id_of(u));
   return log;
 }
 
@@ -273,9 +223,9 @@ TEST(Standing, AgreesWithTheChainWalkOnRandomLogs) {
   std::mt19937 rng(20240611);
   size_t restored = 0, compromised = 0;
   for (int i = 0; i < 1000; ++i) {
-    const RandomLog log = random_log(rng);
-    const StandingSection want = literal_standing(log.records, log.state);
-    ASSERT_EQ(derive_standing(log.records, log.state), want) << "log " << i;
+    const auto [records, st] = random_log(rng);
+    const StandingSection want = literal_standing(records, st);
+    ASSERT_EQ(derive_standing(records, st), want) << "log " << i;
     restored += want.restorations.size();
     compromised += want.compromised.size();
   }
