@@ -116,6 +116,8 @@ TEST(EvolutionPayloads, DefaultsAndOutcomeForms) {
        R"({"basis":"declared","candidate":)" + Z +
            R"(,"criterion":"c","evaluator":{"id":"ci","input_hash":null,"procedure_hash":null,"version":null},"evidence":[],"outcome":"stale","procedure":null,"requirements":[]})"},
       {reread<EvaluationDataV2>, ev2 + "}", "error: missing field `requirements` at line 1 column 170"},
+      // `basis` has no default: left out, it is refused, not read as recomputed.
+      {reread<EvaluationDataV2>, "{" + ev2.substr(20) + R"(,"requirements":[]})", "error: missing field `basis` at line 1 column 169"},
       {reread<SelectionData>, sel + R"({"none":null}})", none},
       {reread<SelectionData>, R"(["o",[],"none"])", none},
       {reread<SelectionData>, R"(["o",[]])", "error: invalid length 2, expected struct SelectionDataRaw with 4 elements at line 1 column 8"},
