@@ -104,9 +104,7 @@ Gathered gather(std::span<const record::Record> records, const state::State& sta
     if (r.kind == record::Kind::Candidate) {
       auto d = base::from_json<record::CandidateData>(base::as_text(r.data));
       if (!d) continue;
-      CandInfo& info = cands.emplace_back(CandInfo{{}, d->parent, d->basis, (flags[i] & kRetracted) != 0});
-      for (const auto& ref : r.refs)
-        if (ref.type == record::RefType::Cause) info.causes.push_back(ref.target);
+      cands.emplace_back(CandInfo{cause_targets(r.refs), d->parent, d->basis, (flags[i] & kRetracted) != 0});
       read_as[i] = static_cast<uint32_t>(cands.size() - 1);
     } else {
       auto d = base::from_json<record::SelectionData>(base::as_text(r.data));
@@ -336,6 +334,13 @@ bool Supersession::superseded_choosing(const Id& id, const Id& candidate) const 
 }
 
 }  // namespace
+
+std::vector<Id> cause_targets(std::span<const record::Ref> refs) {
+  std::vector<Id> out;
+  for (const auto& ref : refs)
+    if (ref.type == record::RefType::Cause) out.push_back(ref.target);
+  return out;
+}
 
 StandingSection derive_standing(std::span<const record::Record> records, const state::State& state) {
   Gathered g = gather(records, state);

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <span>
+#include <vector>
 
 #include "record/record.h"
 #include "state/state.h"
@@ -17,6 +18,9 @@ struct StandingSection {
 
   bool operator==(const StandingSection&) const = default;
 };
+
+// The targets of a record's Cause refs, in ref order.
+std::vector<base::Id> cause_targets(std::span<const record::Ref> refs);
 
 // Reads only the records and the replayed state; never fails.
 StandingSection derive_standing(std::span<const record::Record> records, const state::State& state);
