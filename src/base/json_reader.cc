@@ -590,58 +590,42 @@ bool Reader::boolean(bool& out) {
   return invalid_type("a boolean");
 }
 
-bool Reader::unsigned_int(uint64_t& out, uint64_t max, std::string_view expected) {
+bool Reader::integer(Number& n, std::string_view expected) {
   int c = peek_ws();
   if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
   if (c != '-' && (c < '0' || c > '9')) return invalid_type(expected);
-  Number n;
-  if (!parse_number(n)) return false;
-  switch (n.form) {
-    case Number::Form::kUnsigned:
-      if (n.u <= max) {
-        out = n.u;
-        return true;
-      }
-      invalid_value(describe_unsigned(n.u), expected);
-      break;
-    case Number::Form::kNegative:
-      invalid_value(describe_signed(n.i), expected);
-      break;
-    case Number::Form::kFloat:
-      fail_custom("invalid type: " + describe_float(n.f) + ", expected " + std::string(expected));
-      break;
-  }
+  return parse_number(n);
+}
+
+bool Reader::out_of_range(const Number& n, std::string_view expected) {
+  if (n.form == Number::Form::kFloat)
+    fail_custom("invalid type: " + describe_float(n.f) + ", expected " + std::string(expected));
+  else
+    invalid_value(n.form == Number::Form::kUnsigned ? describe_unsigned(n.u) : describe_signed(n.i), expected);
   fix_position();
   return false;
 }
 
-bool Reader::signed_int(int64_t& out, int64_t min, int64_t max, std::string_view expected) {
-  int c = peek_ws();
-  if (c < 0) return fail_peek(ReadCode::kEofWhileParsingValue);
-  if (c != '-' && (c < '0' || c > '9')) return invalid_type(expected);
+bool Reader::unsigned_int(uint64_t& out, uint64_t max, std::string_view expected) {
   Number n;
-  if (!parse_number(n)) return false;
-  switch (n.form) {
-    case Number::Form::kUnsigned:
-      if (n.u <= static_cast<uint64_t>(max)) {
-        out = static_cast<int64_t>(n.u);
-        return true;
-      }
-      invalid_value(describe_unsigned(n.u), expected);
-      break;
-    case Number::Form::kNegative:
-      if (n.i >= min) {
-        out = n.i;
-        return true;
-      }
-      invalid_value(describe_signed(n.i), expected);
-      break;
-    case Number::Form::kFloat:
-      fail_custom("invalid type: " + describe_float(n.f) + ", expected " + std::string(expected));
-      break;
+  if (!integer(n, expected)) return false;
+  if (n.form != Number::Form::kUnsigned || n.u > max) return out_of_range(n, expected);
+  out = n.u;
+  return true;
+}
+
+bool Reader::signed_int(int64_t& out, int64_t min, int64_t max, std::string_view expected) {
+  Number n;
+  if (!integer(n, expected)) return false;
+  if (n.form == Number::Form::kUnsigned && n.u <= static_cast<uint64_t>(max)) {
+    out = static_cast<int64_t>(n.u);
+    return true;
   }
-  fix_position();
-  return false;
+  if (n.form == Number::Form::kNegative && n.i >= min) {
+    out = n.i;
+    return true;
+  }
+  return out_of_range(n, expected);
 }
 
 bool Reader::null_or_value(bool& is_null) {

@@ -292,6 +292,9 @@ class Reader {
   // Moves to the next element or member: false in `has` at `close`.
   bool next_item(char close, bool& first, ReadCode comma_or_end, ReadCode eof, int& c, bool& has);
 
+  // A number where an integer is expected, and the failure when it does not fit.
+  bool integer(Number& n, std::string_view expected);
+  bool out_of_range(const Number& n, std::string_view expected);
   // Moves to the next quote, backslash or control character of a string.
   bool skip_to_escape();
   bool decode_hex_escape(uint16_t& out);
