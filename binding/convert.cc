@@ -38,21 +38,6 @@ bool to_text(PyObject* o, const ArgName& name, std::string& out) {
 
 namespace {
 
-// numpy's bool scalar is no subclass of bool; it is known by its type's name.
-bool is_numpy_bool(PyObject* o) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
-  Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
-  Ref name = Ref::steal(PyObject_GetAttrString(type, "__name__"));
-  if (!module || !name) {
-    PyErr_Clear();
-    return false;
-  }
-  return PyUnicode_Check(module.get()) && PyUnicode_Check(name.get()) &&
-         PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
-         (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
-}
-
 Raised out_of_range(const ArgName& name, const std::string& range) {
   return overflow_error(name.text() + " is out of range (" + range + ")");
 }
@@ -72,12 +57,6 @@ Ref index_of(PyObject* o, const ArgName& name) {
 bool to_bool(PyObject* o, const ArgName& name, bool& out) {
   if (PyBool_Check(o)) {
     out = o == Py_True;
-    return true;
-  }
-  if (is_numpy_bool(o)) {
-    int truth = PyObject_IsTrue(o);
-    if (truth < 0) return propagate();
-    out = truth != 0;
     return true;
   }
   return wrong_type(name, "bool", o);

@@ -39,7 +39,7 @@ Raised wrong_type(const ArgName& name, std::string_view expected, PyObject* o);
 // surrogates has no UTF-8 form: the interpreter's UnicodeEncodeError is raised.
 bool to_text(PyObject* o, const ArgName& name, std::string& out);
 
-// A bool, or a numpy bool scalar; an int (even 0 or 1) or None is refused.
+// A bool; an int (even 0 or 1) or None is refused.
 bool to_bool(PyObject* o, const ArgName& name, bool& out);
 
 // An int (or an object with __index__) within [min, max]; OverflowError

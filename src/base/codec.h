@@ -36,7 +36,10 @@ struct IdLess {
       uint64_t x, y;
       std::memcpy(&x, a.data() + i, 8);
       std::memcpy(&y, b.data() + i, 8);
-      if (x != y) return std::byteswap(x) < std::byteswap(y);
+      if (x != y) {
+        if constexpr (std::endian::native == std::endian::little) x = std::byteswap(x), y = std::byteswap(y);
+        return x < y;
+      }
     }
     return false;
   }

@@ -73,21 +73,8 @@ uint32_t next_code_point(std::string_view s, size_t& i) {
   return cp;
 }
 
-bool printable(uint32_t cp) {
-  if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return false;
-  switch (cp) {
-    case 0xAD: case 0x2028: case 0x2029: case 0xFEFF:
-      return false;
-  }
-  // Format characters and combining marks are escaped too.
-  if ((cp >= 0x200B && cp <= 0x200F) || (cp >= 0x202A && cp <= 0x202E) ||
-      (cp >= 0x2060 && cp <= 0x206F) || (cp >= 0xFFF0 && cp <= 0xFFFB) ||
-      (cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x1AB0 && cp <= 0x1AFF) ||
-      (cp >= 0x1DC0 && cp <= 0x1DFF) || (cp >= 0x20D0 && cp <= 0x20FF) ||
-      (cp >= 0xFE20 && cp <= 0xFE2F))
-    return false;
-  return true;
-}
+// Control characters are escaped; everything else is written as it is.
+bool printable(uint32_t cp) { return !(cp < 0x20 || (cp >= 0x7F && cp < 0xA0)); }
 
 }  // namespace
 

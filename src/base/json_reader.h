@@ -61,8 +61,8 @@ std::string describe_string(std::string_view s);
 // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
 bool valid_utf8(std::string_view s);
 
-// Rust-style debug quoting of a text: quotes, backslashes and control
-// characters escaped.
+// A text in double quotes with quotes, backslashes and control characters
+// escaped (\0 \t \r \n, others as \u{hex}), everything else as it is.
 std::string debug_quote(std::string_view s);
 
 // "`A`", "`A` or `B`", "one of `A`, `B`, `C`".

@@ -125,6 +125,8 @@ TEST(JsonReader, DebugQuoting) {
   EXPECT_EQ(debug_quote("a\"b\\c\n\t\r"), R"("a\"b\\c\n\t\r")");
   EXPECT_EQ(debug_quote(std::string("\0\x01\x7f", 3)), R"("\0\u{1}\u{7f}")");
   EXPECT_EQ(debug_quote("\xC3\xA9'"), "\"\xC3\xA9'\"");
+  // Only control characters are escaped: a combining mark and U+2028 stay.
+  EXPECT_EQ(debug_quote("e\xCC\x81\xE2\x80\xA8"), "\"e\xCC\x81\xE2\x80\xA8\"");
 }
 
 }  // namespace

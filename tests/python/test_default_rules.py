@@ -3,6 +3,8 @@ import json
 
 import pytest
 
+import quintrel
+
 from quintrel import default_rules
 
 SPACE = list(hashlib.sha256(b"quintrel.default_space.v1").digest())
@@ -130,9 +132,11 @@ def test_signed_requires_the_evolution_kinds():
     assert rules({"a": "user"}, signed=False)["signature_required_kinds"] == []
 
 
-def test_numpy_bool_is_a_bool():
-    np = pytest.importorskip("numpy")
-    assert rules({"a": "user"}, signed=np.bool_(True))["signature_required_kinds"] != []
+def test_signed_takes_a_bool_and_nothing_that_merely_acts_like_one():
+    lookalike = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
+    for value in (lookalike(), 1, None):
+        with pytest.raises(TypeError, match="signed"):
+            quintrel.default_rules({"a": "user"}, signed=value)
 
 
 def test_admins_and_reaffirmers_collapse_into_sorted_sets():

@@ -1,5 +1,6 @@
 import importlib
 import inspect
+import subprocess
 
 import quintrel
 
@@ -24,3 +25,9 @@ def test_default_rules_signature_and_doc():
     for phrase in ("quintrel rules init", "case-insensitive", "silent no-op", "quintrel-core-v1",
                    'quintrel.Writer("./log", rules)'):
         assert phrase in f.__doc__
+
+
+def test_only_the_entry_point_is_exported():
+    listing = subprocess.run(["nm", "-D", "--defined-only", quintrel.__file__],
+                             capture_output=True, text=True, check=True).stdout
+    assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_quintrel"]
