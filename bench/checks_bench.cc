@@ -3,6 +3,7 @@
 // must not grow with the log (every check is a bounded number of lookups).
 #include <benchmark/benchmark.h>
 
+#include "bench_log.h"
 #include "summary.h"
 
 #include <cstdio>
@@ -24,61 +25,8 @@ using record::Kind;
 using record::Ref;
 using record::RefType;
 
-// A log grown the way the writer grows it: each record judged against the
-// ones before, followed by its Verdict and folded into the state.
-class Log {
- public:
-  Log() : rules_(VerifierRules::create(base::sha256("bench"), 0)) {
-    rules_.author_roles = {{"dev", record::AuthorType::Provider}, {"lead", record::AuthorType::User}};
-  }
-
-  template <class T>
-  Record stamp(Kind kind, const char* author, const char* schema, const T& payload, std::vector<Ref> refs) const {
-    Record r;
-    r.space = r.thread = rules_.space;
-    r.time = records_.size() + 1;
-    r.author = {author, rules_.author_roles.at(author), std::nullopt};
-    r.kind = kind;
-    r.schema = base::schema_id(schema);
-    r.data = base::to_bytes(base::canonical_json(payload).value());
-    record::sort_and_dedup_refs(refs);
-    r.refs = std::move(refs);
-    std::vector<record::Evidence> inputs;
-    Prior prior(records_, index_);
-    for (const auto& ref : r.refs)
-      if (auto e = state_.ref_evidence(ref, *prior.find(ref.target))) inputs.push_back(*e);
-    r.evidence = record::derive_evidence(r.schema, inputs);
-    r.id = r.compute_id().value();
-    return r;
-  }
-
-  record::Judgement judge(const Record& r) const { return check_record(r, Prior(records_, index_), rules_, state_); }
-
-  template <class T>
-  base::Id add(Kind kind, const char* author, const char* schema, const T& payload, std::vector<Ref> refs) {
-    Record r = stamp(kind, author, schema, payload, std::move(refs));
-    auto verdict = record::verdict_for(judge(r));
-    if (verdict.result != record::VerdictResult::Accept) throw std::logic_error("bench log: record rejected");
-    Record v{{}, r.space, r.thread, r.time + 1, {"verifier", record::AuthorType::Verifier, std::nullopt},
-             Kind::Verdict, base::schema_id("quintrel.verdict.v1"), base::to_bytes(*base::canonical_json(verdict)),
-             {{RefType::Cause, r.id}}, record::Evidence::Deterministic};
-    v.id = v.compute_id().value();
-    if (!state::apply_record(state_, r, verdict)) throw std::logic_error("bench log: apply failed");
-    for (Record* x : {&r, &v}) {
-      index_.insert(records_.size(), *x);
-      records_.push_back(std::move(*x));
-    }
-    state_.applied_up_to = records_.size();
-    return records_[records_.size() - 2].id;
-  }
-
-  size_t size() const { return records_.size(); }
-
- private:
-  VerifierRules rules_;
-  std::vector<Record> records_;
-  PriorIndex index_;
-  state::State state_;
+struct Log : bench::BenchLog {
+  Log() : BenchLog("bench", {{"dev", record::AuthorType::Provider}, {"lead", record::AuthorType::User}}) {}
 };
 
 record::CandidateData candidate(size_t n, record::CandidateBasis basis, std::optional<base::Id> parent) {

@@ -15,6 +15,8 @@
 #include "verify/record_checks.h"
 #include "verify/replay.h"
 
+#include "bench_log.h"
+
 // Heap accounting: bytes in use now and the most in use since the last reset.
 namespace {
 std::atomic<size_t> g_in_use{0}, g_peak{0};
@@ -47,50 +49,11 @@ using record::Record;
 using record::Ref;
 using record::RefType;
 
-// Commits records the way a log writer does: stamp, judge, append with the
-// Verdict, fold into the state.
-struct Builder {
-  verify::VerifierRules rules;
-  std::vector<Record> records;
-  verify::PriorIndex index;
-  state::State state;
-  size_t rejected = 0;
-
-  Builder() : rules(verify::VerifierRules::create(base::sha256("bench space"), 0).with_baseline_thresholds()) {
-    rules.author_roles = {{"user", record::AuthorType::User}, {"agent", record::AuthorType::Provider}};
-  }
-
+struct Builder : bench::BenchLog {
+  Builder() : BenchLog("bench space", {{"user", record::AuthorType::User}, {"agent", record::AuthorType::Provider}}) {}
   template <class T>
   Id commit(Kind kind, const std::string& author, const char* schema, const T& payload, std::vector<Ref> refs) {
-    Record r;
-    r.space = r.thread = rules.space;
-    r.time = records.size() + 1;
-    r.author = {author, rules.author_roles.at(author), std::nullopt};
-    r.kind = kind;
-    r.schema = base::schema_id(schema);
-    r.data = base::to_bytes(*base::canonical_json(payload));
-    r.refs = std::move(refs);
-    record::sort_and_dedup_refs(r.refs);
-    std::vector<record::Evidence> inputs;
-    verify::Prior prior(records, index);
-    for (const Ref& ref : r.refs)
-      if (const Record* target = prior.find(ref.target))
-        if (auto e = state.ref_evidence(ref, *target)) inputs.push_back(*e);
-    r.evidence = record::derive_evidence(r.schema, inputs);
-    r.id = *r.compute_id();
-    auto verdict = verify::verify_record(r, records, index, rules, state);
-    if (verdict.result == record::VerdictResult::Reject) ++rejected;
-    Record v{{},   r.space, r.thread, r.time + 1, {"verifier", record::AuthorType::Verifier, std::nullopt},
-             Kind::Verdict, base::schema_id("quintrel.verdict.v1"), base::to_bytes(*base::canonical_json(verdict)),
-             {{RefType::Cause, r.id}}, record::Evidence::Deterministic};
-    v.id = *v.compute_id();
-    records.push_back(r);
-    index.insert(records.size() - 1, records.back());
-    records.push_back(std::move(v));
-    index.insert(records.size() - 1, records.back());
-    (void)state::apply_record(state, r, verdict);
-    state.applied_up_to = r.time + 1;
-    return r.id;
+    return add(kind, author, schema, payload, std::move(refs));
   }
 };
 
@@ -101,7 +64,7 @@ std::vector<Record> generate(size_t target) {
   Builder b;
   const Id scope = base::sha256("scope");
   std::optional<std::pair<Id, Id>> last;  // (selection, chosen candidate)
-  for (size_t cycle = 0; b.records.size() < target; ++cycle) {
+  for (size_t cycle = 0; b.size() < target; ++cycle) {
     Id request = b.commit(Kind::Request, "user", "quintrel.request.v1",
                           record::RequestData{"objective " + std::to_string(cycle), scope}, {});
     Id cands[2];
@@ -132,12 +95,12 @@ std::vector<Record> generate(size_t target) {
       b.commit(Kind::Retraction, "agent", "quintrel.retraction.v1", record::RetractionData{selection, "redo"},
                {{RefType::Cause, selection}});
   }
-  if (b.rejected) std::fprintf(stderr, "note: %zu of %zu subjects rejected\n", b.rejected, b.records.size() / 2);
-  return std::move(b.records);
+  if (b.rejected()) std::fprintf(stderr, "note: %zu of %zu subjects rejected\n", b.rejected(), b.size() / 2);
+  return b.take_records();
 }
 
 const verify::VerifierRules& rules() {
-  static const verify::VerifierRules r = Builder().rules;
+  static const verify::VerifierRules r = Builder().rules();
   return r;
 }
 
