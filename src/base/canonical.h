@@ -96,7 +96,6 @@ class JsonOut {
 
   Mode mode() const { return mode_; }
   bool canonical() const { return mode_ == Mode::kCanonical; }
-  std::string& buffer() { return out_; }
 
   void raw(char c) { out_.push_back(c); }
   void raw(std::string_view s) { out_.append(s); }

@@ -8,8 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "base/codec.h"
@@ -23,9 +21,6 @@ using Digest = Id;
 struct IdHash {
   size_t operator()(const Id& id) const noexcept;
 };
-using IdHashSet = std::unordered_set<Id, IdHash>;
-template <class V>
-using IdHashMap = std::unordered_map<Id, V, IdHash>;
 
 
 Digest sha256(std::string_view bytes);

@@ -159,7 +159,6 @@ class Reader {
     explicit SeqAccess(Reader& r) : r_(r) {}
     // Positions the reader on the next element; false in `has` at the end.
     bool next(bool& has);
-    Reader& reader() { return r_; }
 
    private:
     Reader& r_;
@@ -174,7 +173,6 @@ class Reader {
     // Positions the reader on the key's opening quote without reading it.
     bool next_key_start(bool& has);
     bool colon();
-    Reader& reader() { return r_; }
 
    private:
     Reader& r_;

@@ -1,6 +1,5 @@
 #include "state/build.h"
 
-#include <unordered_map>
 
 #include "record/activity_payloads.h"
 #include "base/id_table.h"

@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <span>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "base/id_table.h"
 #include "record/record.h"
