@@ -422,8 +422,10 @@ StandingSection derive_standing(std::span<const record::Record> records, const s
     supersession->for_each_superseder(x, [&](uint32_t r) { by.push_back(r); });
     if (by.empty()) continue;
     std::sort(by.begin(), by.end());
-    base::IdSet& entry = out.restorations.emplace_hint(out.restorations.end(), x, base::IdSet{})->second;
-    for (uint32_t r : by) entry.insert(entry.end(), g.sel_ids[r]);
+    std::vector<Id> restorers;
+    restorers.reserve(by.size());
+    for (uint32_t r : by) restorers.push_back(g.sel_ids[r]);
+    out.restorations.add(x, std::move(restorers));
   }
   return out;
 }

@@ -68,7 +68,7 @@ StandingSection literal_standing(std::span<const Record> records, const State& s
     }
   }
   for (const Id& x : out.unsound)
-    if (sup.contains(x)) out.restorations[x] = sup[x];
+    if (sup.contains(x)) out.restorations.add(x, std::vector<Id>(sup[x].begin(), sup[x].end()));
 
   // Recursion is fine for the small, acyclic lineages fed here.
   base::IdMap<bool> memo;
