@@ -2,6 +2,7 @@
 
 #include "base/hash.h"
 #include "base/json_reader.h"
+#include "base/utf8.h"
 
 namespace quintrel::py {
 
@@ -141,29 +142,14 @@ bool is_white_space(uint32_t cp) {
          cp == 0x205F || cp == 0x3000;
 }
 
-// The code point of a well-formed UTF-8 sequence of `n` bytes at `p`.
-uint32_t decode(const unsigned char* p, size_t n) {
-  if (n == 1) return p[0];
-  uint32_t cp = p[0] & (0x7F >> n);
-  for (size_t i = 1; i < n; ++i) cp = (cp << 6) | (p[i] & 0x3F);
-  return cp;
-}
-
-size_t lead_length(unsigned char c) {
-  if (c < 0x80) return 1;
-  if (c >= 0xF0) return 4;
-  if (c >= 0xE0) return 3;
-  return 2;
-}
-
 }  // namespace
 
 std::string_view trim_whitespace(std::string_view text) {
   auto bytes = [&](size_t i) { return reinterpret_cast<const unsigned char*>(text.data()) + i; };
   size_t begin = 0;
   while (begin < text.size()) {
-    size_t n = lead_length(*bytes(begin));
-    if (begin + n > text.size() || !is_white_space(decode(bytes(begin), n))) break;
+    size_t n = base::utf8_length(*bytes(begin));
+    if (begin + n > text.size() || !is_white_space(base::utf8_decode(bytes(begin), n))) break;
     begin += n;
   }
   size_t end = text.size();
@@ -171,7 +157,7 @@ std::string_view trim_whitespace(std::string_view text) {
     size_t start = end - 1;
     while (start > begin && (*bytes(start) & 0xC0) == 0x80) --start;
     size_t n = end - start;
-    if (n != lead_length(*bytes(start)) || !is_white_space(decode(bytes(start), n))) break;
+    if (n != base::utf8_length(*bytes(start)) || !is_white_space(base::utf8_decode(bytes(start), n))) break;
     end = start;
   }
   return text.substr(begin, end - begin);

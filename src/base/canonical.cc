@@ -10,7 +10,7 @@
 namespace quintrel::base {
 namespace {
 
-constexpr uint64_t kMaxSafe = 9007199254740991ULL;  // 2^53 - 1
+constexpr uint64_t kMaxSafe = kMaxSafeInteger;
 
 // The decimal text of every byte value, for writing byte arrays quickly.
 // Built at compile time: other files' static initialisers may write ids.

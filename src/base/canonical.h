@@ -64,6 +64,10 @@ class Json {
   Variant v_;
 };
 
+// The largest integer canonical JSON writes as an integer (2^53 - 1); its
+// negation is the smallest.
+inline constexpr int64_t kMaxSafeInteger = 9007199254740991;
+
 // The size of the pieces in which canonical JSON is streamed to a consumer.
 inline constexpr size_t kStreamChunk = 64 * 1024;
 

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
-#include <cstring>
 #include <cstdint>
 #include <expected>
 #include <limits>
@@ -21,32 +19,11 @@
 #include <vector>
 
 #include "base/canonical.h"
+#include "base/id.h"
 #include "base/json_error.h"
 #include "base/json_reader.h"
 
 namespace quintrel::base {
-
-using Id = std::array<uint8_t, 32>;
-
-// Orders ids by their bytes, as std::less does, with four word comparisons
-// in place of a library call: ordered sets of ids are the verifier's hot path.
-struct IdLess {
-  bool operator()(const Id& a, const Id& b) const noexcept {
-    for (size_t i = 0; i < 32; i += 8) {
-      uint64_t x, y;
-      std::memcpy(&x, a.data() + i, 8);
-      std::memcpy(&y, b.data() + i, 8);
-      if (x != y) {
-        if constexpr (std::endian::native == std::endian::little) x = std::byteswap(x), y = std::byteswap(y);
-        return x < y;
-      }
-    }
-    return false;
-  }
-};
-using IdSet = std::set<Id, IdLess>;
-template <class V>
-using IdMap = std::map<Id, V, IdLess>;
 
 // Codec<T> offers `static bool read(Reader&, T&)` and
 // `static void write(JsonOut&, const T&)`.
@@ -100,6 +77,13 @@ bool canonical_equals(const T& value, std::string_view expected) {
   if (out.failed()) return false;
   out.flush();
   return compare.equal && compare.rest.empty();
+}
+
+// True when `data` reads as T and writes back canonically to the same bytes.
+template <class T>
+bool decodes_canonically(std::string_view data) {
+  auto value = from_json<T>(data);
+  return value && canonical_equals(*value, data);
 }
 
 // Compact JSON text: structures in declaration order, no white space.

@@ -5,40 +5,9 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
-#include <sodium.h>
-
 #include <cstring>
-#include <new>
-#include <stdexcept>
 
 namespace quintrel::base {
-
-namespace {
-
-// A secret drawn once per process: without it, nobody can choose ids that
-// share a bucket.
-struct HashKey {
-  uint64_t k[4];
-  HashKey() {
-    if (sodium_init() < 0) throw std::runtime_error("cannot initialise libsodium");
-    randombytes_buf(k, sizeof k);
-  }
-};
-
-// The high and low halves of a 128-bit product, folded.
-inline uint64_t fold_multiply(uint64_t a, uint64_t b) {
-  unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-  return static_cast<uint64_t>(p) ^ static_cast<uint64_t>(p >> 64);
-}
-
-}  // namespace
-
-size_t IdHash::operator()(const Id& id) const noexcept {
-  static const HashKey key;
-  uint64_t w[4];
-  std::memcpy(w, id.data(), sizeof w);
-  return fold_multiply(w[0] ^ key.k[0], w[1] ^ key.k[1]) ^ fold_multiply(w[2] ^ key.k[2], w[3] ^ key.k[3]);
-}
 
 Digest sha256(std::string_view bytes) {
   Sha256 h;
@@ -74,19 +43,17 @@ std::string hex_encode(const Id& value) {
   return out;
 }
 
+bool is_lower_hex(std::string_view text) {
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
 std::optional<Id> hex_decode(std::string_view text) {
-  if (text.size() != 64) return std::nullopt;
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
+  if (text.size() != 64 || !is_lower_hex(text)) return std::nullopt;
+  auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
   Id out;
-  for (size_t i = 0; i < 32; ++i) {
-    int hi = nibble(text[2 * i]), lo = nibble(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out[i] = static_cast<uint8_t>(hi << 4 | lo);
-  }
+  for (size_t i = 0; i < 32; ++i) out[i] = static_cast<uint8_t>(nibble(text[2 * i]) << 4 | nibble(text[2 * i + 1]));
   return out;
 }
 

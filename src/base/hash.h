@@ -11,17 +11,11 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "base/id.h"
 
 namespace quintrel::base {
 
 using Digest = Id;
-
-// A keyed hash of ids: ids in a receipt are chosen by whoever wrote it, so the
-// bucket of an id must not be predictable. The key is drawn once per process.
-struct IdHash {
-  size_t operator()(const Id& id) const noexcept;
-};
-
 
 Digest sha256(std::string_view bytes);
 inline Digest sha256(std::span<const uint8_t> bytes) {
@@ -61,6 +55,8 @@ std::expected<Digest, JsonError> sha256_canonical(const T& value) {
 }
 
 std::string hex_encode(const Id& value);
+// Only the characters 0-9 and a-f (true for an empty text).
+bool is_lower_hex(std::string_view text);
 // Exactly 64 lowercase hex characters; anything else gives none.
 std::optional<Id> hex_decode(std::string_view text);
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/hash.h"
+#include "base/id.h"
 
 namespace quintrel::base {
 

@@ -5,6 +5,7 @@
 
 #include "base/canonical.h"
 #include "base/numbers.h"
+#include "base/utf8.h"
 
 namespace quintrel::base {
 namespace {
@@ -43,73 +44,10 @@ int hex_value(char c) {
   return -1;
 }
 
-// Appends a code point as UTF-8. Lone surrogates never reach here.
-void push_utf8(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Decodes one UTF-8 sequence of a valid text.
-uint32_t next_code_point(std::string_view s, size_t& i) {
-  unsigned c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) return s[i++], c;
-  size_t n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-  uint32_t cp = c & (0x3F >> n);
-  for (size_t k = 1; k <= n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-  i += n + 1;
-  return cp;
-}
-
 // Control characters are escaped; everything else is written as it is.
 bool printable(uint32_t cp) { return !(cp < 0x20 || (cp >= 0x7F && cp < 0xA0)); }
 
 }  // namespace
-
-bool valid_utf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
-    unsigned c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    size_t n;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      n = 1, cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 2, cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 3, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (static_cast<size_t>(end - p) <= n) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      if ((p[k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[k] & 0x3F);
-    }
-    if ((n == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    p += n + 1;
-  }
-  return true;
-}
 
 std::string JsonError::to_string() const {
   if (line == 0) return message;
@@ -129,7 +67,7 @@ std::string debug_quote(std::string_view s) {
       case '"': out += "\\\""; continue;
     }
     if (printable(cp)) {
-      push_utf8(cp, out);
+      append_utf8(cp, out);
     } else {
       char buf[16];
       auto res = std::to_chars(buf, buf + sizeof buf, cp, 16);
@@ -294,7 +232,7 @@ bool Reader::parse_unicode_escape(std::string& scratch) {
   if (!decode_hex_escape(n)) return false;
   if (n >= 0xDC00 && n <= 0xDFFF) return fail(ReadCode::kLoneLeadingSurrogateInHexEscape);
   if (n < 0xD800 || n > 0xDBFF) {
-    push_utf8(n, scratch);
+    append_utf8(n, scratch);
     return true;
   }
   // A leading surrogate must be followed at once by an escaped trailing one.
@@ -308,7 +246,7 @@ bool Reader::parse_unicode_escape(std::string& scratch) {
   if (!decode_hex_escape(n2)) return false;
   if (n2 < 0xDC00 || n2 > 0xDFFF) return fail(ReadCode::kLoneLeadingSurrogateInHexEscape);
   uint32_t cp = ((static_cast<uint32_t>(n - 0xD800) << 10) | (n2 - 0xDC00)) + 0x10000;
-  push_utf8(cp, scratch);
+  append_utf8(cp, scratch);
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include <type_traits>
 
 #include "base/json_error.h"
+#include "base/utf8.h"
 
 namespace quintrel::base {
 
@@ -57,9 +58,6 @@ std::string describe_unsigned(uint64_t v);
 std::string describe_signed(int64_t v);
 std::string describe_float(double v);
 std::string describe_string(std::string_view s);
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-bool valid_utf8(std::string_view s);
 
 // A text in double quotes with quotes, backslashes and control characters
 // escaped (\0 \t \r \n, others as \u{hex}), everything else as it is.

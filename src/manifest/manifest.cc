@@ -23,8 +23,7 @@ constexpr size_t kChunkSize = 256 * 1024;
 constexpr size_t kMaxOpenDirs = 64;
 
 bool valid_object_id(std::string_view oid) {
-  if (oid.size() != 40 && oid.size() != 64) return false;
-  return std::all_of(oid.begin(), oid.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+  return (oid.size() == 40 || oid.size() == 64) && base::is_lower_hex(oid);
 }
 
 // A listed directory whose subdirectories are not all walked yet.

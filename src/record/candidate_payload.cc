@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "base/hash.h"
+
 namespace quintrel::record {
 namespace {
 
@@ -29,12 +31,7 @@ bool scheme_well_formed(std::string_view s) {
   return true;
 }
 
-bool digest_well_formed(std::string_view d) {
-  if (d.size() % 2 != 0) return false;
-  for (char c : d)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
-}
+bool digest_well_formed(std::string_view d) { return d.size() % 2 == 0 && base::is_lower_hex(d); }
 
 }  // namespace
 

@@ -1,11 +1,9 @@
 #include "record/evaluation_payload.h"
 
-#include "base/schema.h"
+#include "record/schema.h"
 
 namespace quintrel::record {
 namespace {
-
-constexpr int64_t kMaxSafe = 9007199254740991;  // 2^53 - 1
 
 template <class Outcome>
 std::string outcome_label(const Outcome& o) {
@@ -57,11 +55,9 @@ std::string EvaluationOutcome::label() const { return outcome_label(*this); }
 std::string EvaluationOutcomeV2::label() const { return outcome_label(*this); }
 
 std::optional<EvaluationSummary> evaluation_summary(const base::Id& schema, std::string_view data) {
-  static const base::Id v1 = base::schema_id("quintrel.evaluation.v1");
-  static const base::Id v2 = base::schema_id("quintrel.evaluation.v2");
-  static const base::Id attested = base::schema_id("quintrel.evaluation.attested.v1");
-  if (schema == v1) return summarise<EvaluationData>(data);
-  if (schema == v2 || schema == attested) return summarise<EvaluationDataV2>(data);
+  if (schema == schema_id(Schema::Evaluation)) return summarise<EvaluationData>(data);
+  if (schema == schema_id(Schema::EvaluationV2) || schema == schema_id(Schema::EvaluationAttested))
+    return summarise<EvaluationDataV2>(data);
   return std::nullopt;
 }
 
@@ -70,7 +66,7 @@ std::optional<EvaluationSummary> evaluation_summary(const base::Id& schema, std:
 namespace quintrel::base {
 
 std::optional<std::string> Fields<record::ScoredValue>::check(const record::ScoredValue& v) {
-  if (v.value < -record::kMaxSafe || v.value > record::kMaxSafe)
+  if (v.value < -kMaxSafeInteger || v.value > kMaxSafeInteger)
     return "score value outside the I-JSON safe range";
   if (v.scale > 12) return "score scale above 12";
   return std::nullopt;

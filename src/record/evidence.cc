@@ -2,20 +2,13 @@
 
 #include <algorithm>
 
-#include "base/schema.h"
+#include "record/schema.h"
 
 namespace quintrel::record {
 
 Evidence base_evidence(const base::Id& schema) {
-  auto index = base::schema_index(schema);
-  if (!index) return Evidence::Assumed;
-  std::string_view name = base::kSchemaNames[*index];
-  if (name == "quintrel.verdict.v1") return Evidence::Deterministic;
-  if (name == "quintrel.evaluation.attested.v1" || name == "quintrel.result.external_receipt.v1")
-    return Evidence::Verified;
-  if (name == "quintrel.summary.v1" || name == "quintrel.plan.v1" || name == "quintrel.selection.v1")
-    return Evidence::Inferred;
-  return Evidence::Reported;
+  auto known = find_schema(schema);
+  return known ? schema_info(*known).base_evidence : Evidence::Assumed;
 }
 
 Evidence derive_evidence(const base::Id& schema, std::span<const Evidence> inputs) {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/hash.h"
+#include "base/sodium.h"
 
 namespace quintrel::record {
 namespace {
@@ -13,16 +14,10 @@ static_assert(crypto_sign_BYTES == 64 && crypto_sign_PUBLICKEYBYTES == 32 && cry
 
 constexpr const char* kSignFault = "signature operation failed";
 
-// libsodium must be initialised once before use; it then is safe from any thread.
-bool sodium_ready() {
-  static const bool ready = sodium_init() >= 0;
-  return ready;
-}
-
 }  // namespace
 
 Ed25519Signer Ed25519Signer::from_secret_bytes(std::span<const uint8_t, 32> seed) {
-  if (!sodium_ready()) throw std::logic_error(kSignFault);
+  if (!base::sodium_ready()) throw std::logic_error(kSignFault);
   Ed25519Signer signer;
   // Always succeeds for the reference implementation: any 32 bytes are a seed.
   crypto_sign_seed_keypair(signer.public_key_.data(), signer.secret_key_.data(), seed.data());
@@ -65,7 +60,7 @@ std::array<uint8_t, 64> Ed25519Signer::sign_bytes(std::string_view message) cons
 }
 
 bool verify_strict(const base::Id& public_key, std::string_view message, std::span<const uint8_t> sig) {
-  if (sig.size() != crypto_sign_BYTES || !sodium_ready()) return false;
+  if (sig.size() != crypto_sign_BYTES || !base::sodium_ready()) return false;
   // libsodium's verifier refuses S >= L, small-order A and R and non-canonical
   // A, and compares R as bytes without the cofactor.
   return crypto_sign_verify_detached(sig.data(), reinterpret_cast<const unsigned char*>(message.data()),

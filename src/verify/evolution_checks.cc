@@ -1,7 +1,8 @@
 // Requests, requirements, candidates, evaluations and selections.
 #include <set>
 
-#include "base/schema.h"
+#include "base/hash.h"
+#include "record/schema.h"
 #include "record/evolution_payloads.h"
 #include "verify/check_util.h"
 #include "verify/kind_checks.h"
@@ -13,10 +14,7 @@ using record::Kind;
 
 // Exactly `length` lowercase hexadecimal characters; the length is tested first.
 bool lower_hex_of_length(const std::string& s, size_t length) {
-  if (s.size() != length) return false;
-  for (char c : s)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
+  return s.size() == length && base::is_lower_hex(s);
 }
 
 // A record named in a payload must be an accepted record of `kind` in the
@@ -178,10 +176,10 @@ Judgement check_candidate(const Record& record, const Prior& prior, const Verifi
 
 Judgement check_evaluation(const Record& record, const Prior& prior, const VerifierRules& rules,
                            const State& state) {
-  static const Id kV2 = base::schema_id("quintrel.evaluation.v2");
-  static const Id kAttested = base::schema_id("quintrel.evaluation.attested.v1");
-  if (record.schema == kV2 || record.schema == kAttested)
-    return check_evaluation_v2(record, prior, rules, state, record.schema == kAttested);
+  const Id& v2 = record::schema_id(record::Schema::EvaluationV2);
+  const Id& attested = record::schema_id(record::Schema::EvaluationAttested);
+  if (record.schema == v2 || record.schema == attested)
+    return check_evaluation_v2(record, prior, rules, state, record.schema == attested);
   auto e = decode<record::EvaluationData>(record);
   if (!e) return ReasonCode::InvalidPayload;
   return check_evaluated_candidate(record, e->candidate, prior, state);

@@ -1,7 +1,7 @@
 // Usage, Result, Refusal, Summary and Response records.
 #include <limits>
 
-#include "base/schema.h"
+#include "record/schema.h"
 #include "verify/check_util.h"
 #include "verify/kind_checks.h"
 
@@ -38,7 +38,7 @@ Judgement check_usage(const Record& record, const Prior& prior, const VerifierRu
 }
 
 Judgement check_result(const Record& record, const Prior& prior, const VerifierRules& rules, const State& state) {
-  static const Id kExternalReceipt = base::schema_id("quintrel.result.external_receipt.v1");
+  const Id& external_receipt = record::schema_id(record::Schema::ResultExternalReceipt);
   auto r = decode<record::ResultData>(record);
   if (!r) return ReasonCode::InvalidPayload;
   if (r->artifacts && !record::artifact_refs_well_formed(*r->artifacts)) return ReasonCode::ArtifactRefInvalid;
@@ -48,10 +48,10 @@ Judgement check_result(const Record& record, const Prior& prior, const VerifierR
   auto data = decode<record::ActionData>(*action);
   if (!data) return ReasonCode::InvalidPayload;
   if (data->exec_mode == record::ExecMode::External) {
-    if (record.schema != kExternalReceipt) return ReasonCode::ExternalReceiptRequired;
+    if (record.schema != external_receipt) return ReasonCode::ExternalReceiptRequired;
     if (!record.author.signature) return ReasonCode::SignatureMissing;
     if (!rules.author_keys.contains(record.author.id)) return ReasonCode::SignatureInvalid;
-  } else if (record.schema == kExternalReceipt) {
+  } else if (record.schema == external_receipt) {
     return ReasonCode::InvalidPayload;
   }
   if (!only_ref_of_type_is(record, RefType::Cause, r->action_id)) return ReasonCode::InvalidPayload;
@@ -59,7 +59,6 @@ Judgement check_result(const Record& record, const Prior& prior, const VerifierR
 }
 
 Judgement check_refusal(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  static const Id kEffectConfirmation = base::schema_id("quintrel.result.effect_confirmation.v1");
   auto f = decode<record::RefusalData>(record);
   if (!f) return ReasonCode::InvalidPayload;
   const Id& t = f->target_id;
@@ -76,7 +75,7 @@ Judgement check_refusal(const Record& record, const Prior& prior, const Verifier
       if (!state.active_requests.contains(t) || !same_place) return ReasonCode::RequestMissing;
       break;
     case record::RefusalTarget::VerifiedEffect:
-      if (target->kind != Kind::Result || target->schema != kEffectConfirmation ||
+      if (target->kind != Kind::Result || target->schema != record::schema_id(record::Schema::ResultEffectConfirmation) ||
           !state.accepted_records.contains(t) || !same_place)
         return ReasonCode::InvalidPayload;
       break;

@@ -1,12 +1,11 @@
 #include "verify/record_checks.h"
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
-#include "base/schema.h"
 #include "record/evolution_payloads.h"
 #include "record/plan_payload.h"
+#include "record/schema.h"
 #include "record/sign.h"
 #include "verify/check_util.h"
 #include "verify/kind_checks.h"
@@ -86,23 +85,6 @@ Judgement check_evidence(const Record& record, const VerifierRules& rules, const
   return std::nullopt;
 }
 
-// The payload type of each known schema, in the order of base::kSchemaNames.
-using CanonicalCheck = bool (*)(std::string_view);
-constexpr std::array<CanonicalCheck, 20> kPayloadBySchema = {
-    &decodes_canonically<record::RequestData>,     &decodes_canonically<record::ActionData>,
-    &decodes_canonically<record::ResponseData>,    &decodes_canonically<record::ResultData>,
-    &decodes_canonically<record::ResultData>,      &decodes_canonically<record::ResultData>,
-    &decodes_canonically<record::CapabilityData>,  &decodes_canonically<record::ApprovalData>,
-    &decodes_canonically<record::SummaryData>,     &decodes_canonically<record::RefusalData>,
-    &decodes_canonically<record::UsageData>,       &decodes_canonically<record::VerdictData>,
-    &decodes_canonically<record::PlanData>,        &decodes_canonically<record::RetractionData>,
-    &decodes_canonically<record::CandidateData>,   &decodes_canonically<record::EvaluationData>,
-    &decodes_canonically<record::SelectionData>,   &decodes_canonically<record::RequirementData>,
-    &decodes_canonically<record::EvaluationDataV2>, &decodes_canonically<record::EvaluationDataV2>,
-};
-static_assert(base::kSchemaNames[11] == "quintrel.verdict.v1" &&
-              base::kSchemaNames[19] == "quintrel.evaluation.attested.v1");
-
 // Both payloads read with the reader of `T`; `same` compares their identities.
 template <class T, class Same>
 Judgement compare_identity(const Record& record, std::string_view replaced_data, Same same) {
@@ -151,9 +133,9 @@ record::VerdictData verify_record(const Record& record, std::span<const Record> 
 }
 
 Judgement check_payload_decode(const Record& record) {
-  auto index = base::schema_index(record.schema);
-  if (!index) return ReasonCode::UnknownSchema;
-  if (!kPayloadBySchema[*index](base::as_text(record.data))) return ReasonCode::InvalidPayload;
+  auto schema = record::find_schema(record.schema);
+  if (!schema) return ReasonCode::UnknownSchema;
+  if (!record::schema_info(*schema).payload_canonical(base::as_text(record.data))) return ReasonCode::InvalidPayload;
   return std::nullopt;
 }
 

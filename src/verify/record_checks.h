@@ -33,13 +33,6 @@ record::VerdictData verify_record(const Record& record, std::span<const Record> 
 // re-encodes it to the same bytes.
 Judgement check_payload_decode(const Record& record);
 
-// True when `data` decodes as T and re-encodes canonically to the same bytes.
-template <class T>
-bool decodes_canonically(std::string_view data) {
-  auto value = base::from_json<T>(data);
-  return value && base::canonical_equals(*value, data);
-}
-
 // The identity fields a replacement must keep, per kind.
 Judgement check_replacement_compatibility(const Record& record, std::string_view replaced_data);
 

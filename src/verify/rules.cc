@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "base/schema.h"
+#include "record/schema.h"
 
 namespace quintrel::verify {
 
@@ -10,14 +10,8 @@ using record::Kind;
 
 const std::map<Id, Kind>& frozen_kind_schema_map() {
   static const std::map<Id, Kind> table = [] {
-    // In the order of base::kSchemaNames.
-    static constexpr Kind kinds[20] = {
-        Kind::Request,    Kind::Action,     Kind::Response,   Kind::Result,     Kind::Result,
-        Kind::Result,     Kind::Capability, Kind::Approval,   Kind::Summary,    Kind::Refusal,
-        Kind::Usage,      Kind::Verdict,    Kind::Plan,       Kind::Retraction, Kind::Candidate,
-        Kind::Evaluation, Kind::Selection,  Kind::Requirement, Kind::Evaluation, Kind::Evaluation};
     std::map<Id, Kind> m;
-    for (size_t i = 0; i < 20; ++i) m.emplace(base::known_schema_ids()[i], kinds[i]);
+    for (const auto& s : record::schemas()) m.emplace(record::schema_id(s.schema), s.kind);
     return m;
   }();
   return table;

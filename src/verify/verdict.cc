@@ -1,6 +1,6 @@
 #include "verify/verdict.h"
 
-#include "base/schema.h"
+#include "record/schema.h"
 #include "verify/record_checks.h"
 
 namespace quintrel::verify {
@@ -8,15 +8,14 @@ namespace quintrel::verify {
 using record::ReasonCode;
 
 record::Judgement check_verdict_record(const Record& record, const Prior& prior, const VerifierRules& rules) {
-  static const Id kVerdictSchema = base::schema_id("quintrel.verdict.v1");
   auto id = record.compute_id();
   if (!id || *id != record.id) return ReasonCode::InvalidPayload;
-  if (record.schema != kVerdictSchema) return ReasonCode::KindSchemaMismatch;
+  if (record.schema != record::schema_id(record::Schema::Verdict)) return ReasonCode::KindSchemaMismatch;
   if (record.author.type != record::AuthorType::Verifier) return ReasonCode::InvalidPayload;
   if (record.author.signature) return ReasonCode::InvalidPayload;
   if (record.space != rules.space) return ReasonCode::InvalidPayload;
   if (record.evidence != record::Evidence::Deterministic) return ReasonCode::InvalidPayload;
-  if (!decodes_canonically<record::VerdictData>(base::as_text(record.data))) return ReasonCode::InvalidPayload;
+  if (!base::decodes_canonically<record::VerdictData>(base::as_text(record.data))) return ReasonCode::InvalidPayload;
   if (record.refs.size() != 1 || record.refs[0].type != record::RefType::Cause) return ReasonCode::InvalidPayload;
   const Record* subject = prior.find(record.refs[0].target);
   if (!subject) return ReasonCode::RefUnresolved;

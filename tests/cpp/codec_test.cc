@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/codec.h"
+#include "base/hash.h"
 #include "base/id_table.h"
 
 namespace quintrel::base {

@@ -1,8 +1,10 @@
-// SHA-256, hex, schema ids, and hashing canonical JSON as it is written.
+// SHA-256, hex, the order of ids, and hashing canonical JSON as it is written.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "base/hash.h"
-#include "base/schema.h"
+#include "base/id.h"
 
 namespace quintrel::base {
 namespace {
@@ -34,10 +36,26 @@ TEST(Hash, Hex) {
     EXPECT_FALSE(hex_decode(bad)) << bad;
 }
 
-TEST(Hash, SchemaIds) {
-  EXPECT_EQ(schema_id("quintrel.request.v1"), sha256_utf8("quintrel.request.v1"));
-  for (std::string_view name : kSchemaNames) EXPECT_EQ(schema_name_for_id(schema_id(name)), name);
-  EXPECT_FALSE(schema_name_for_id(Id{}));
+// IdLess must order exactly as the bytes do: sorted vectors of ids searched
+// by operator< are matched against IdSets in one ordered pass.
+TEST(Id, IdLessIsByteOrder) {
+  std::vector<Id> ids{Id{}};
+  for (size_t i = 0; i < 32; ++i)
+    for (uint8_t b : {0x01, 0x7f, 0x80, 0xff}) {
+      Id id{};
+      id[i] = b;
+      ids.push_back(id);
+      id.fill(0xff);
+      id[i] = static_cast<uint8_t>(b - 1);
+      ids.push_back(id);
+    }
+  for (int i = 0; i < 64; ++i) ids.push_back(sha256(std::to_string(i)));
+  for (const Id& a : ids)
+    for (const Id& b : ids) {
+      const bool bytes_less = std::memcmp(a.data(), b.data(), a.size()) < 0;
+      ASSERT_EQ(IdLess{}(a, b), bytes_less) << hex_encode(a) << " " << hex_encode(b);
+      ASSERT_EQ(a < b, bytes_less);
+    }
 }
 
 TEST(Hash, CanonicalJsonIsHashedAndComparedAsItIsWritten) {

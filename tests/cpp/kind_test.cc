@@ -1,9 +1,10 @@
-// The shared vocabularies: spellings, the author table and evidence classes.
+// The shared vocabularies: spellings, the schema table and evidence classes.
 #include <gtest/gtest.h>
 
 #include "base/schema.h"
 #include "record/evidence.h"
 #include "record/kind.h"
+#include "record/schema.h"
 
 namespace quintrel::record {
 namespace {
@@ -26,23 +27,20 @@ TEST(Kind, SpellingSpotChecks) {
             "`Candidate`, `Evaluation`, `Selection`, `Requirement`");
 }
 
-TEST(Kind, AllowedAuthorTypes) {
-  // Per kind in ordinal order; one letter per type: User, Provider, System, Executor, Verifier.
-  std::string got;
-  for (size_t k = 0; k < base::enum_count<Kind>(); ++k) {
-    auto types = allowed_author_types(static_cast<Kind>(k));
-    got += ' ';
-    for (int t = 0; t < 5; ++t)
-      if (std::ranges::find(types, static_cast<AuthorType>(t)) != types.end()) got += "UPSEV"[t];
+TEST(Schema, IdsFindTheirSchemas) {
+  for (const auto& s : schemas()) {
+    EXPECT_EQ(find_schema(base::schema_id(s.name)), s.schema) << s.name;
+    EXPECT_EQ(schema_id(s.schema), base::schema_id(s.name)) << s.name;
   }
-  EXPECT_EQ(got, " U P P E P U US PS US V P UPS UPSE UPSE UPS UPS");
+  EXPECT_FALSE(find_schema(base::Id{}));
+  EXPECT_FALSE(find_schema(base::schema_id("quintrel.request.v2")));
 }
 
 TEST(Evidence, BaseAndDerivedClasses) {
   using E = Evidence;
   auto base_of = [](std::string_view name) { return base_evidence(base::schema_id(name)); };
   int reported = 0;
-  for (std::string_view name : base::kSchemaNames) reported += base_of(name) == E::Reported;
+  for (const auto& s : schemas()) reported += base_of(s.name) == E::Reported;
   EXPECT_EQ(reported, 14);
   for (auto name : {"quintrel.summary.v1", "quintrel.plan.v1", "quintrel.selection.v1"})
     EXPECT_EQ(base_of(name), E::Inferred) << name;

@@ -6,6 +6,7 @@
 #include "base/schema.h"
 #include "record/evidence.h"
 #include "record/refs.h"
+#include "record/schema.h"
 #include "state/incremental.h"
 #include "verify/record_checks.h"
 
@@ -44,9 +45,8 @@ Record Log::stamp(const Draft& d) const {
   auto role = rules.author_roles.find(d.author);
   r.author = {d.author, d.type.value_or(role != rules.author_roles.end() ? role->second : AuthorType::User), {}};
   r.kind = d.kind;
-  const auto& kinds = verify::frozen_kind_schema_map();
-  auto first = std::ranges::find_if(base::kSchemaNames, [&](auto name) { return kinds.at(schema(name)) == d.kind; });
-  r.schema = d.schema.value_or(schema(*first));
+  auto first = std::ranges::find_if(record::schemas(), [&](const auto& s) { return s.kind == d.kind; });
+  r.schema = d.schema.value_or(record::schema_id(first->schema));
   r.data = base::to_bytes(d.data);
   r.refs = d.refs;
   record::sort_and_dedup_refs(r.refs);
