@@ -1,8 +1,7 @@
 #include "state/build.h"
 
-
-#include "record/activity_payloads.h"
 #include "base/id_table.h"
+#include "record/activity_payloads.h"
 #include "state/incremental.h"
 
 namespace quintrel::state {
@@ -34,19 +33,6 @@ std::expected<State, base::JsonError> build_state_unchecked(std::span<const reco
   }
   if (!records.empty()) state.applied_up_to = records.back().time;
   return state;
-}
-
-std::expected<State, verify::LogVerdict> verify_and_build_state(std::span<const record::Record> records,
-                                                                const verify::VerifierRules& rules) {
-  verify::LogVerdict verdict = verify::verify_log(records, rules);
-  if (verdict.failure) return std::unexpected(std::move(verdict));
-  auto state = build_state_unchecked(records);
-  if (!state) {
-    // The replay passed but the rebuild did not: reported as a bad payload.
-    verdict.failure = record::ReasonCode::InvalidPayload;
-    return std::unexpected(std::move(verdict));
-  }
-  return std::move(*state);
 }
 
 }  // namespace quintrel::state

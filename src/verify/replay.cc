@@ -1,6 +1,7 @@
 #include "verify/replay.h"
 
 #include "record/activity_payloads.h"
+#include "state/build.h"
 #include "state/incremental.h"
 #include "verify/prior.h"
 #include "verify/record_checks.h"
@@ -80,6 +81,19 @@ LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rule
   v.retracted = std::move(state.retracted_records);
   v.tainted = std::move(state.tainted_records);
   return v;
+}
+
+std::expected<state::State, LogVerdict> verify_and_build_state(std::span<const Record> records,
+                                                               const VerifierRules& rules) {
+  LogVerdict verdict = verify_log(records, rules);
+  if (verdict.failure) return std::unexpected(std::move(verdict));
+  auto state = state::build_state_unchecked(records);
+  if (!state) {
+    // The replay passed but the rebuild did not: reported as a bad payload.
+    verdict.failure = ReasonCode::InvalidPayload;
+    return std::unexpected(std::move(verdict));
+  }
+  return std::move(*state);
 }
 
 }  // namespace quintrel::verify

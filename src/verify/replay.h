@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <set>
 #include <span>
 
 #include "record/kind.h"
 #include "record/record.h"
+#include "state/state.h"
 #include "verify/rules.h"
 #include "verify/standing.h"
 
@@ -27,5 +29,10 @@ struct LogVerdict {
 
 // Never fails as an operation: every problem is reported in `failure`.
 LogVerdict verify_log(std::span<const record::Record> records, const VerifierRules& rules);
+
+// Replays the records under the rules, then rebuilds the state from them; on
+// failure, the replay's verdict with its failure reason.
+std::expected<state::State, LogVerdict> verify_and_build_state(std::span<const record::Record> records,
+                                                               const VerifierRules& rules);
 
 }  // namespace quintrel::verify

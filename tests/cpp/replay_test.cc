@@ -44,7 +44,7 @@ TEST(Replay, VerifyingLogs) {
   EXPECT_EQ(v.last_time, log.records().size());
   EXPECT_EQ(v.retracted, base::IdSet{s});
   EXPECT_EQ(v.standing.unsound, base::IdSet{s});
-  auto state = state::verify_and_build_state(log.records(), log.rules);
+  auto state = verify::verify_and_build_state(log.records(), log.rules);
   ASSERT_TRUE(state);
   EXPECT_EQ(*state, log.state());
 }
@@ -106,7 +106,7 @@ TEST(Replay, StoredAgainstDerivedVerdicts) {
     EXPECT_EQ(v.failure, c.failure) << c.position << " " << json(c.stored);
     EXPECT_EQ(v.checked_records, c.failure ? c.position : records.size());
     // The rebuild refuses exactly what replay refuses, with the same verdict.
-    auto built = state::verify_and_build_state(records, log.rules);
+    auto built = verify::verify_and_build_state(records, log.rules);
     EXPECT_EQ(built.has_value(), !c.failure);
     EXPECT_TRUE(built || built.error() == v);
   }
