@@ -56,6 +56,12 @@ struct CanonicalSigningForm {
   const Record& record;
 };
 
+// The record's payload read as T.
+template <class T>
+std::expected<T, base::JsonError> decode_payload(const Record& r) {
+  return base::from_json<T>(base::as_text(r.data));
+}
+
 inline constexpr std::string_view kSignatureDomain = "quintrel.record-signature.v0.3";
 
 // {"domain": kSignatureDomain, "record": CanonicalSigningForm}: its canonical

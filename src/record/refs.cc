@@ -11,4 +11,23 @@ void sort_and_dedup_refs(std::vector<Ref>& refs) {
   refs.erase(std::unique(refs.begin(), refs.end()), refs.end());
 }
 
+std::optional<base::Id> first_ref(std::span<const Ref> refs, RefType type) {
+  for (const auto& ref : refs)
+    if (ref.type == type) return ref.target;
+  return std::nullopt;
+}
+
+bool has_ref(std::span<const Ref> refs, RefType type, const base::Id& target) {
+  for (const auto& ref : refs)
+    if (ref.type == type && ref.target == target) return true;
+  return false;
+}
+
+std::vector<base::Id> targets_of(std::span<const Ref> refs, RefType type) {
+  std::vector<base::Id> out;
+  for (const auto& ref : refs)
+    if (ref.type == type) out.push_back(ref.target);
+  return out;
+}
+
 }  // namespace quintrel::record

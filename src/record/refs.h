@@ -2,6 +2,8 @@
 #pragma once
 
 #include <compare>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "base/codec.h"
@@ -18,6 +20,15 @@ struct Ref {
 
 // Sorts by (type, target) and drops repeats, keeping the first of each run.
 void sort_and_dedup_refs(std::vector<Ref>& refs);
+
+// The target of the first ref of `type` (in sorted refs, the smallest).
+std::optional<base::Id> first_ref(std::span<const Ref> refs, RefType type);
+
+// True when a ref of `type` names `target`.
+bool has_ref(std::span<const Ref> refs, RefType type, const base::Id& target);
+
+// The targets of the refs of `type`, in ref order.
+std::vector<base::Id> targets_of(std::span<const Ref> refs, RefType type);
 
 }  // namespace quintrel::record
 

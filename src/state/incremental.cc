@@ -6,6 +6,7 @@
 #include "base/hash.h"
 #include "record/evolution_payloads.h"
 #include "record/plan_payload.h"
+#include "record/refs.h"
 
 namespace quintrel::state {
 namespace {
@@ -16,38 +17,24 @@ using record::Record;
 using record::RefType;
 using Applied = std::expected<void, JsonError>;
 
-template <class T>
-std::expected<T, JsonError> decode(const Record& r) {
-  return base::from_json<T>(base::as_text(r.data));
-}
-
-// The first ref of a type, in stored order.
-const Id* first_ref(const Record& r, RefType type) {
-  for (const auto& ref : r.refs)
-    if (ref.type == type) return &ref.target;
-  return nullptr;
-}
-
-bool requires_target(const Record& r, const Id& target) {
-  for (const auto& ref : r.refs)
-    if (ref.type == RefType::Require && ref.target == target) return true;
-  return false;
-}
+using record::decode_payload;
+using record::first_ref;
+using record::has_ref;
 
 void note_replaced(State& s, const Record& r) {
-  if (const Id* p = first_ref(r, RefType::Replace)) s.replaced_records.insert(*p);
+  if (auto p = first_ref(r.refs, RefType::Replace)) s.replaced_records.insert(*p);
 }
 
 // An exact approval is used up by the record that Requires it for `subject`.
 void consume_approval(State& s, const Record& r, const Id& subject) {
   auto it = s.valid_approvals.find(subject);
-  if (it == s.valid_approvals.end() || !requires_target(r, it->second)) return;
+  if (it == s.valid_approvals.end() || !has_ref(r.refs, RefType::Require, it->second)) return;
   s.exact_approval_index.erase(it->second);
   s.valid_approvals.erase(it);
 }
 
 Applied apply_action(State& s, const Record& r) {
-  auto d = decode<record::ActionData>(r);
+  auto d = decode_payload<record::ActionData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   auto subject = record::action_approval_subject_hash(r.author.id, *d);
   if (!subject) return std::unexpected(std::move(subject.error()));
@@ -59,7 +46,7 @@ Applied apply_action(State& s, const Record& r) {
 }
 
 Applied apply_response(State& s, const Record& r) {
-  auto d = decode<record::ResponseData>(r);
+  auto d = decode_payload<record::ResponseData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   uint32_t& turns = s.response_turns[d->request_id];
   if (turns != UINT32_MAX) ++turns;
@@ -71,7 +58,7 @@ Applied apply_response(State& s, const Record& r) {
 }
 
 Applied apply_result(State& s, const Record& r) {
-  auto d = decode<record::ResultData>(r);
+  auto d = decode_payload<record::ResultData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   s.open_actions.erase(d->action_id);
   close_action_for_request(s, d->action_id);
@@ -79,7 +66,7 @@ Applied apply_result(State& s, const Record& r) {
 }
 
 Applied apply_summary(State& s, const Record& r) {
-  auto d = decode<record::SummaryData>(r);
+  auto d = decode_payload<record::SummaryData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   auto key = base::sha256_canonical(std::make_tuple(d->summary_type, d->subject, d->scope));
   if (!key) return std::unexpected(std::move(key.error()));
@@ -89,7 +76,7 @@ Applied apply_summary(State& s, const Record& r) {
 }
 
 Applied apply_approval(State& s, const Record& r) {
-  auto d = decode<record::ApprovalData>(r);
+  auto d = decode_payload<record::ApprovalData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   note_replaced(s, r);
   if (d->target_action) {
@@ -105,7 +92,7 @@ Applied apply_approval(State& s, const Record& r) {
 }
 
 Applied apply_capability(State& s, const Record& r) {
-  auto d = decode<record::CapabilityData>(r);
+  auto d = decode_payload<record::CapabilityData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   note_replaced(s, r);
   CapabilityKey key{d->actor_id, d->action_class, d->scope};
@@ -115,14 +102,14 @@ Applied apply_capability(State& s, const Record& r) {
 }
 
 Applied apply_usage(State& s, const Record& r) {
-  auto d = decode<record::UsageData>(r);
+  auto d = decode_payload<record::UsageData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   s.usage_counts[UsageKey{d->used_record, d->role}].add(d->outcome);
   return {};
 }
 
 Applied apply_refusal(State& s, const Record& r) {
-  auto d = decode<record::RefusalData>(r);
+  auto d = decode_payload<record::RefusalData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   switch (d->target_kind) {
     case record::RefusalTarget::Action:
@@ -140,7 +127,7 @@ Applied apply_refusal(State& s, const Record& r) {
 }
 
 Applied apply_plan(State& s, const Record& r) {
-  auto d = decode<record::PlanData>(r);
+  auto d = decode_payload<record::PlanData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   note_replaced(s, r);
   s.active_plans[d->request_id] = r.id;
@@ -150,7 +137,7 @@ Applied apply_plan(State& s, const Record& r) {
 }
 
 Applied apply_retraction(State& s, const Record& r) {
-  auto d = decode<record::RetractionData>(r);
+  auto d = decode_payload<record::RetractionData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
   const Id& x = d->target_id;
   // A target retracted before had every dependent tainted then, and every
@@ -185,13 +172,10 @@ Applied apply_retraction(State& s, const Record& r) {
 }
 
 Applied apply_selection(State& s, const Record& r) {
-  auto d = decode<record::SelectionData>(r);
+  auto d = decode_payload<record::SelectionData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
-  std::optional<Id> prior;
-  if (const Id* p = first_ref(r, RefType::Replace)) {
-    prior = *p;
-    s.replaced_records.insert(*p);
-  }
+  const std::optional<Id> prior = first_ref(r.refs, RefType::Replace);
+  if (prior) s.replaced_records.insert(*prior);
   auto subject = record::selection_approval_subject_hash(r.author.id, prior, *d);
   if (!subject) return std::unexpected(std::move(subject.error()));
   consume_approval(s, r, *subject);
@@ -199,9 +183,9 @@ Applied apply_selection(State& s, const Record& r) {
 }
 
 Applied apply_requirement(State& s, const Record& r) {
-  auto d = decode<record::RequirementData>(r);
+  auto d = decode_payload<record::RequirementData>(r);
   if (!d) return std::unexpected(std::move(d.error()));
-  const Id* request = first_ref(r, RefType::Cause);
+  const auto request = first_ref(r.refs, RefType::Cause);
   if (!request) return {};
   s.requirement_keys[*request].insert(d->key);
   s.requirement_index[r.id] = {*request, std::move(d->key)};

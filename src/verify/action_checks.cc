@@ -19,19 +19,13 @@ std::optional<std::expected<Id, ReasonCode>> class_approval(const state::ClassAp
   const Id& a = entry->second;
   const Record* approval = prior.find(a);
   if (!approval || !state.in_force(a)) return std::nullopt;
-  auto data = decode<ApprovalData>(*approval);
+  auto data = decode_payload<ApprovalData>(*approval);
   if (!data) return std::unexpected(ReasonCode::InvalidPayload);
   if (data->expiry && record.time >= *data->expiry) return std::unexpected(ReasonCode::ApprovalExpired);
   return a;
 }
 
 }  // namespace
-
-bool has_require_ref(std::span<const record::Ref> refs, const Id& id) {
-  for (const auto& ref : refs)
-    if (ref.type == RefType::Require && ref.target == id) return true;
-  return false;
-}
 
 std::expected<Id, ReasonCode> check_approval_for_action(const Record& record, const record::ActionData& action,
                                                         const Prior& prior, const State& state) {
@@ -43,7 +37,7 @@ std::expected<Id, ReasonCode> check_approval_for_action(const Record& record, co
     const Id& a = entry->second;
     const Record* approval = prior.find(a);
     if (approval && state.in_force(a)) {
-      auto data = decode<ApprovalData>(*approval);
+      auto data = decode_payload<ApprovalData>(*approval);
       if (!data) return std::unexpected(ReasonCode::InvalidPayload);
       if (data->actor_id && *data->actor_id == record.author.id && data->scope == action.scope &&
           (!data->expiry || *data->expiry > record.time))
@@ -59,13 +53,13 @@ std::expected<Id, ReasonCode> check_approval_for_action(const Record& record, co
 }
 
 Judgement check_action(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto action = decode<record::ActionData>(record);
+  auto action = decode_payload<record::ActionData>(record);
   if (!action) return ReasonCode::InvalidPayload;
   if (!state.active_requests.contains(action->request_id)) return ReasonCode::RequestMissing;
   const Record* request = prior.find(action->request_id);
   if (!request || !same_thread(*request, record) || !same_space(*request, record))
     return ReasonCode::RequestMissing;
-  auto request_data = decode<record::RequestData>(*request);
+  auto request_data = decode_payload<record::RequestData>(*request);
   if (!request_data) return ReasonCode::InvalidPayload;
   if (request_data->scope != action->scope) return ReasonCode::InvalidPayload;
 
@@ -75,7 +69,7 @@ Judgement check_action(const Record& record, const Prior& prior, const VerifierR
   const Record* capability = prior.find(k);
   if (!capability || state.retracted_records.contains(k) || state.tainted_records.contains(k))
     return ReasonCode::CapabilityMissing;
-  auto granted = decode<record::CapabilityData>(*capability);
+  auto granted = decode_payload<record::CapabilityData>(*capability);
   if (!granted) return ReasonCode::InvalidPayload;
   if (granted->expiry && record.time >= *granted->expiry) return ReasonCode::CapabilityMissing;
 
@@ -83,11 +77,12 @@ Judgement check_action(const Record& record, const Prior& prior, const VerifierR
     case record::CapabilityMode::Deny:
       return ReasonCode::CapabilityDenied;
     case record::CapabilityMode::Auto:
-      return has_require_ref(record.refs, k) ? std::nullopt : Judgement(ReasonCode::AuthorityRefMissing);
+      if (!has_ref(record.refs, RefType::Require, k)) return ReasonCode::AuthorityRefMissing;
+      return std::nullopt;
     case record::CapabilityMode::Ask: {
       auto approval = check_approval_for_action(record, *action, prior, state);
       if (!approval) return approval.error();
-      if (!has_require_ref(record.refs, k) || !has_require_ref(record.refs, *approval))
+      if (!has_ref(record.refs, RefType::Require, k) || !has_ref(record.refs, RefType::Require, *approval))
         return ReasonCode::AuthorityRefMissing;
       return std::nullopt;
     }

@@ -43,7 +43,7 @@ Judgement check_lineage(const record::CandidateData& c, const std::vector<const 
           (state.retracted_records.contains(anchor.id) || state.tainted_records.contains(anchor.id)))
         return lineage;
       if (!c.parent) return lineage;
-      auto selection = decode<record::SelectionData>(anchor);
+      auto selection = decode_payload<record::SelectionData>(anchor);
       if (!selection) return ReasonCode::InvalidPayload;
       if (selection->outcome.is_none()) return lineage;
       const auto& chosen = selection->outcome.selected->candidates;
@@ -67,13 +67,13 @@ Judgement check_evaluated_candidate(const Record& record, const Id& candidate, c
                                     const State& state) {
   if (!payload_ref_resolves(prior.find(candidate), record, Kind::Candidate, state))
     return ReasonCode::PayloadRefUnresolved;
-  if (!has_ref(record, RefType::Use, candidate)) return ReasonCode::EvaluationInvalid;
+  if (!has_ref(record.refs, RefType::Use, candidate)) return ReasonCode::EvaluationInvalid;
   return std::nullopt;
 }
 
 Judgement check_evaluation_v2(const Record& record, const Prior& prior, const VerifierRules& rules,
                               const State& state, bool attested) {
-  auto e = decode<record::EvaluationDataV2>(record);
+  auto e = decode_payload<record::EvaluationDataV2>(record);
   if (!e) return ReasonCode::InvalidPayload;
   if (attested) {
     if (!record.author.signature) return ReasonCode::SignatureMissing;
@@ -87,7 +87,7 @@ Judgement check_evaluation_v2(const Record& record, const Prior& prior, const Ve
   for (const Id& q : e->requirements) {
     const Record* req = prior.find(q);
     if (!req || req->kind != Kind::Requirement || !same_space(*req, record) ||
-        !state.accepted_records.contains(q) || !has_ref(record, RefType::Use, q))
+        !state.accepted_records.contains(q) || !has_ref(record.refs, RefType::Use, q))
       return ReasonCode::EvaluationInvalid;
   }
   return std::nullopt;
@@ -96,15 +96,16 @@ Judgement check_evaluation_v2(const Record& record, const Prior& prior, const Ve
 // Adds the selection's approval to `expected` when the rules demand one.
 Judgement check_selection_approval(const Record& record, const record::SelectionData& s, const Prior& prior,
                                    const State& state, std::set<Id>& expected) {
-  auto subject = record::selection_approval_subject_hash(record.author.id, first_replace(record), s);
+  auto subject =
+      record::selection_approval_subject_hash(record.author.id, first_ref(record.refs, RefType::Replace), s);
   if (!subject) return ReasonCode::InvalidPayload;
   auto entry = state.valid_approvals.find(*subject);
   if (entry == state.valid_approvals.end()) return ReasonCode::ApprovalMissing;
   const Id& a = entry->second;
-  if (!has_ref(record, RefType::Require, a)) return ReasonCode::ApprovalMissing;
+  if (!has_ref(record.refs, RefType::Require, a)) return ReasonCode::ApprovalMissing;
   const Record* approval = prior.find(a);
   if (!state.in_force(a) || !approval) return ReasonCode::ApprovalMissing;
-  auto data = decode<record::ApprovalData>(*approval);
+  auto data = decode_payload<record::ApprovalData>(*approval);
   if (!data) return ReasonCode::InvalidPayload;
   if (!data->actor_id || *data->actor_id != record.author.id) return ReasonCode::ApprovalMissing;
   if (data->expiry && record.time >= *data->expiry) return ReasonCode::ApprovalExpired;
@@ -115,9 +116,9 @@ Judgement check_selection_approval(const Record& record, const record::Selection
 }  // namespace
 
 Judgement check_request(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto r = decode<record::RequestData>(record);
+  auto r = decode_payload<record::RequestData>(record);
   if (!r) return ReasonCode::InvalidPayload;
-  auto causes = targets_of(record, RefType::Cause);
+  auto causes = targets_of(record.refs, RefType::Cause);
   if (causes.empty()) return r->parent_request_id ? Judgement(ReasonCode::InvalidPayload) : std::nullopt;
   for (const Id& t : causes) {
     const Record* parent = prior.find(t);
@@ -131,7 +132,7 @@ Judgement check_request(const Record& record, const Prior& prior, const Verifier
 }
 
 Judgement check_requirement(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto q = decode<record::RequirementData>(record);
+  auto q = decode_payload<record::RequirementData>(record);
   if (!q) return ReasonCode::InvalidPayload;
   if (q->key.empty() || q->description.empty()) return ReasonCode::RequirementInvalid;
   using record::AuthorType;
@@ -140,7 +141,7 @@ Judgement check_requirement(const Record& record, const Prior& prior, const Veri
                        ? type == AuthorType::User
                        : type == AuthorType::Provider || type == AuthorType::System;
   if (!role_fits) return ReasonCode::AuthorRoleInvalid;
-  auto causes = targets_of(record, RefType::Cause);
+  auto causes = targets_of(record.refs, RefType::Cause);
   if (causes.size() != 1) return ReasonCode::RequirementInvalid;
   const Record* request = prior.find(causes[0]);
   if (!request || request->kind != Kind::Request || !state.accepted_records.contains(causes[0]) ||
@@ -153,7 +154,7 @@ Judgement check_requirement(const Record& record, const Prior& prior, const Veri
 
 Judgement check_candidate(const Record& record, const Prior& prior, const VerifierRules& rules,
                           const State& state) {
-  auto c = decode<record::CandidateData>(record);
+  auto c = decode_payload<record::CandidateData>(record);
   if (!c) return ReasonCode::InvalidPayload;
   const auto& git = c->source.git;
   size_t length = git.algo == record::SourceAlgo::sha256 ? 64 : 40;
@@ -180,14 +181,14 @@ Judgement check_evaluation(const Record& record, const Prior& prior, const Verif
   const Id& attested = record::schema_id(record::Schema::EvaluationAttested);
   if (record.schema == v2 || record.schema == attested)
     return check_evaluation_v2(record, prior, rules, state, record.schema == attested);
-  auto e = decode<record::EvaluationData>(record);
+  auto e = decode_payload<record::EvaluationData>(record);
   if (!e) return ReasonCode::InvalidPayload;
   return check_evaluated_candidate(record, e->candidate, prior, state);
 }
 
 Judgement check_selection(const Record& record, const Prior& prior, const VerifierRules& rules,
                           const State& state) {
-  auto s = decode<record::SelectionData>(record);
+  auto s = decode_payload<record::SelectionData>(record);
   if (!s) return ReasonCode::InvalidPayload;
   const size_t n = s->considered.size();
   if (n < 1 || n > rules.max_considered) return ReasonCode::SelectionInvalid;
@@ -219,7 +220,7 @@ Judgement check_selection(const Record& record, const Prior& prior, const Verifi
       for (const Id& c : expected) {
         const Record* candidate = prior.find(c);
         if (!candidate) return ReasonCode::SelectionInvalid;
-        auto data = decode<record::CandidateData>(*candidate);
+        auto data = decode_payload<record::CandidateData>(*candidate);
         if (!data) return ReasonCode::InvalidPayload;
         if (data->source.binding != record::BindingMode::manifest) return ReasonCode::SelectionInvalid;
       }
@@ -230,12 +231,12 @@ Judgement check_selection(const Record& record, const Prior& prior, const Verifi
   if (rules.selection_requires_approval)
     if (auto code = check_selection_approval(record, *s, prior, state, expected)) return code;
 
-  auto required = targets_of(record, RefType::Require);
+  auto required = targets_of(record.refs, RefType::Require);
   if (std::set<Id>(required.begin(), required.end()) != expected) return ReasonCode::SelectionInvalid;
 
-  if (auto replaced = first_replace(record)) {
+  if (auto replaced = first_ref(record.refs, RefType::Replace)) {
     if (const Record* earlier = prior.find(*replaced)) {
-      auto data = decode<record::SelectionData>(*earlier);
+      auto data = decode_payload<record::SelectionData>(*earlier);
       if (!data) return ReasonCode::InvalidPayload;
       if (data->objective != s->objective) return ReasonCode::ReaffirmationInvalid;
     }

@@ -41,9 +41,6 @@ std::expected<Id, record::ReasonCode> check_approval_for_action(const Record& re
                                                                 const record::ActionData& action,
                                                                 const Prior& prior, const State& state);
 
-// True when some ref Requires `id`.
-bool has_require_ref(std::span<const record::Ref> refs, const Id& id);
-
 // Lifecycle.
 Judgement check_response(const Record& record, const Prior& prior, const VerifierRules& rules,
                          const State& state);

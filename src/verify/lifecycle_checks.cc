@@ -25,7 +25,7 @@ bool only_ref_of_type_is(const Record& record, RefType type, const Id& target) {
 }  // namespace
 
 Judgement check_usage(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto u = decode<record::UsageData>(record);
+  auto u = decode_payload<record::UsageData>(record);
   if (!u) return ReasonCode::InvalidPayload;
   if (u->actor != record.author.id) return ReasonCode::InvalidPayload;
   if (!prior.find(u->used_record)) return ReasonCode::InvalidPayload;
@@ -39,13 +39,13 @@ Judgement check_usage(const Record& record, const Prior& prior, const VerifierRu
 
 Judgement check_result(const Record& record, const Prior& prior, const VerifierRules& rules, const State& state) {
   const Id& external_receipt = record::schema_id(record::Schema::ResultExternalReceipt);
-  auto r = decode<record::ResultData>(record);
+  auto r = decode_payload<record::ResultData>(record);
   if (!r) return ReasonCode::InvalidPayload;
   if (r->artifacts && !record::artifact_refs_well_formed(*r->artifacts)) return ReasonCode::ArtifactRefInvalid;
   if (!state.open_actions.contains(r->action_id)) return ReasonCode::ActionClosed;
   const Record* action = prior.find(r->action_id);
   if (!action || !same_thread(*action, record) || !same_space(*action, record)) return ReasonCode::ActionClosed;
-  auto data = decode<record::ActionData>(*action);
+  auto data = decode_payload<record::ActionData>(*action);
   if (!data) return ReasonCode::InvalidPayload;
   if (data->exec_mode == record::ExecMode::External) {
     if (record.schema != external_receipt) return ReasonCode::ExternalReceiptRequired;
@@ -59,7 +59,7 @@ Judgement check_result(const Record& record, const Prior& prior, const VerifierR
 }
 
 Judgement check_refusal(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto f = decode<record::RefusalData>(record);
+  auto f = decode_payload<record::RefusalData>(record);
   if (!f) return ReasonCode::InvalidPayload;
   const Id& t = f->target_id;
   const Record* target = prior.find(t);
@@ -75,7 +75,8 @@ Judgement check_refusal(const Record& record, const Prior& prior, const Verifier
       if (!state.active_requests.contains(t) || !same_place) return ReasonCode::RequestMissing;
       break;
     case record::RefusalTarget::VerifiedEffect:
-      if (target->kind != Kind::Result || target->schema != record::schema_id(record::Schema::ResultEffectConfirmation) ||
+      if (target->kind != Kind::Result ||
+          target->schema != record::schema_id(record::Schema::ResultEffectConfirmation) ||
           !state.accepted_records.contains(t) || !same_place)
         return ReasonCode::InvalidPayload;
       break;
@@ -85,15 +86,15 @@ Judgement check_refusal(const Record& record, const Prior& prior, const Verifier
 }
 
 Judgement check_summary(const Record& record, const Prior&, const VerifierRules& rules, const State&) {
-  auto s = decode<record::SummaryData>(record);
+  auto s = decode_payload<record::SummaryData>(record);
   if (!s) return ReasonCode::InvalidPayload;
   if (!rules.allowed_summary_types.contains(s->summary_type)) return ReasonCode::InvalidPayload;
-  if (targets_of(record, RefType::Use).empty()) return ReasonCode::InvalidPayload;
+  if (targets_of(record.refs, RefType::Use).empty()) return ReasonCode::InvalidPayload;
   return std::nullopt;
 }
 
 Judgement check_response(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto p = decode<record::ResponseData>(record);
+  auto p = decode_payload<record::ResponseData>(record);
   if (!p) return ReasonCode::InvalidPayload;
   const Id& q = p->request_id;
   if (!state.active_requests.contains(q)) return ReasonCode::RequestMissing;

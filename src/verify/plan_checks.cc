@@ -25,13 +25,12 @@ bool result_serves_request(const Id& result_id, const Record& record, const Id& 
   if (!result || result->kind != Kind::Result || !state.accepted_records.contains(result_id) ||
       !same_thread(*result, record) || !same_space(*result, record))
     return false;
-  auto data = decode<record::ResultData>(*result);
+  auto data = decode_payload<record::ResultData>(*result);
   if (!data) return false;
   auto [it, fresh] = requests.try_emplace(data->action_id);
   if (fresh) {
-    const Record* action = prior.find(data->action_id);
-    auto action_data = action ? decode<record::ActionData>(*action) : std::nullopt;
-    if (action_data) it->second = action_data->request_id;
+    if (const Record* action = prior.find(data->action_id))
+      if (auto action_data = decode_payload<record::ActionData>(*action)) it->second = action_data->request_id;
   }
   return it->second == request_id;
 }
@@ -82,10 +81,10 @@ bool has_cycle(std::span<const record::PlanTask> tasks) {
 }
 
 Judgement check_plan(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto d = decode<record::PlanData>(record);
+  auto d = decode_payload<record::PlanData>(record);
   if (!d) return ReasonCode::InvalidPayload;
   const Id& request_id = d->request_id;
-  auto causes = targets_of(record, RefType::Cause);
+  auto causes = targets_of(record.refs, RefType::Cause);
   if (causes.size() != 1 || causes[0] != request_id || !state.active_requests.contains(request_id))
     return ReasonCode::RequestMissing;
   const Record* request = prior.find(request_id);
@@ -119,7 +118,7 @@ Judgement check_plan(const Record& record, const Prior& prior, const VerifierRul
 }
 
 Judgement check_approval(const Record& record, const Prior&, const VerifierRules&, const State&) {
-  auto a = decode<record::ApprovalData>(record);
+  auto a = decode_payload<record::ApprovalData>(record);
   if (!a) return ReasonCode::InvalidPayload;
   // Exact (names the subject it covers) or class-wide, never both or neither.
   if (a->target_action.has_value() == a->action_class.has_value()) return ReasonCode::InvalidPayload;
@@ -129,10 +128,10 @@ Judgement check_approval(const Record& record, const Prior&, const VerifierRules
 
 Judgement check_retraction(const Record& record, const Prior& prior, const VerifierRules& rules,
                            const State& state) {
-  auto x = decode<record::RetractionData>(record);
+  auto x = decode_payload<record::RetractionData>(record);
   if (!x) return ReasonCode::InvalidPayload;
   const Id& t = x->target_id;
-  auto causes = targets_of(record, RefType::Cause);
+  auto causes = targets_of(record.refs, RefType::Cause);
   if (causes.size() != 1 || causes[0] != t) return ReasonCode::InvalidPayload;
   const Record* target = prior.find(t);
   if (!target) return ReasonCode::RefUnresolved;

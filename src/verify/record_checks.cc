@@ -88,7 +88,7 @@ Judgement check_evidence(const Record& record, const VerifierRules& rules, const
 // Both payloads read with the reader of `T`; `same` compares their identities.
 template <class T, class Same>
 Judgement compare_identity(const Record& record, std::string_view replaced_data, Same same) {
-  auto mine = decode<T>(record);
+  auto mine = decode_payload<T>(record);
   if (!mine) return ReasonCode::InvalidPayload;
   auto theirs = base::from_json<T>(replaced_data);
   if (!theirs) return ReasonCode::InvalidPayload;

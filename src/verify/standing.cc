@@ -115,11 +115,7 @@ Gathered gather(std::span<const record::Record> records, const state::State& sta
         std::sort(info.chosen.begin(), info.chosen.end());
         info.chosen.erase(std::unique(info.chosen.begin(), info.chosen.end()), info.chosen.end());
       }
-      for (const auto& ref : r.refs)
-        if (ref.type == record::RefType::Replace) {
-          info.replaces = ref.target;
-          break;
-        }
+      info.replaces = record::first_ref(r.refs, record::RefType::Replace);
       info.withdrawn = (flags[i] & (kRetracted | kTainted)) != 0;
       read_as[i] = static_cast<uint32_t>(sels.size() - 1);
     }
@@ -336,10 +332,7 @@ bool Supersession::superseded_choosing(const Id& id, const Id& candidate) const 
 }  // namespace
 
 std::vector<Id> cause_targets(std::span<const record::Ref> refs) {
-  std::vector<Id> out;
-  for (const auto& ref : refs)
-    if (ref.type == record::RefType::Cause) out.push_back(ref.target);
-  return out;
+  return record::targets_of(refs, record::RefType::Cause);
 }
 
 StandingSection derive_standing(std::span<const record::Record> records, const state::State& state) {
