@@ -2,6 +2,7 @@
 
 #include "base/id_table.h"
 #include "record/activity_payloads.h"
+#include "record/refs.h"
 #include "state/incremental.h"
 
 namespace quintrel::state {
@@ -12,14 +13,9 @@ std::expected<State, base::JsonError> build_state_unchecked(std::span<const reco
   verdicts.reserve(records.size() / 2 + 1);
   for (const auto& r : records) {
     if (r.kind != record::Kind::Verdict) continue;
-    const Id* subject = nullptr;
-    for (const auto& ref : r.refs)
-      if (ref.type == record::RefType::Cause) {
-        subject = &ref.target;
-        break;
-      }
+    const auto subject = record::first_ref(r.refs, record::RefType::Cause);
     if (!subject) continue;
-    auto v = base::from_json<record::VerdictData>(base::as_text(r.data));
+    auto v = record::decode_payload<record::VerdictData>(r);
     if (!v) return std::unexpected(std::move(v.error()));
     *verdicts.try_emplace(*subject).first = *v;
   }

@@ -66,7 +66,7 @@ LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rule
     if (auto code = check_verdict_record(verdict, prior, rules)) return failed(*code, checked);
     if (verdict.refs.front().target != subject.id) return failed(ReasonCode::InvalidPayload, checked);
     const record::Judgement derived = check_record(subject, prior, rules, state);
-    auto stored = base::from_json<record::VerdictData>(base::as_text(verdict.data));
+    auto stored = record::decode_payload<record::VerdictData>(verdict);
     if (!stored) return failed(ReasonCode::InvalidPayload, checked);
     if (auto code = disagreement(*stored, derived)) return failed(*code, checked);
     if (!state::apply_record(state, subject, *stored)) return failed(ReasonCode::InvalidPayload, checked);

@@ -102,12 +102,12 @@ Gathered gather(std::span<const record::Record> records, const state::State& sta
     if (!(flags[i] & kAccepted)) continue;
     const record::Record& r = records[i];
     if (r.kind == record::Kind::Candidate) {
-      auto d = base::from_json<record::CandidateData>(base::as_text(r.data));
+      auto d = record::decode_payload<record::CandidateData>(r);
       if (!d) continue;
       cands.emplace_back(CandInfo{cause_targets(r.refs), d->parent, d->basis, (flags[i] & kRetracted) != 0});
       read_as[i] = static_cast<uint32_t>(cands.size() - 1);
     } else {
-      auto d = base::from_json<record::SelectionData>(base::as_text(r.data));
+      auto d = record::decode_payload<record::SelectionData>(r);
       if (!d) continue;
       SelInfo& info = sels.emplace_back();
       if (d->outcome.selected) {
