@@ -435,9 +435,7 @@ bool Reader::parse_number(Number& out) {
 }
 
 bool Reader::ignore_number() {
-  Number ignored;
   // Skipped numbers are only checked for their grammar, not their range.
-  const size_t start = pos_;
   if (peek() == '-') eat();
   auto digit = [&] { int c = peek(); return c >= '0' && c <= '9'; };
   if (pos_ >= in_.size()) return fail(ReadCode::kInvalidNumber);
@@ -464,8 +462,6 @@ bool Reader::ignore_number() {
     }
     while (digit()) eat();
   }
-  (void)start;
-  (void)ignored;
   return true;
 }
 
@@ -479,10 +475,6 @@ bool Reader::string(std::string_view& out, std::string_view expected) {
   return parse_str(out);
 }
 
-bool Reader::identifier(std::string_view& name, std::string_view expected) {
-  return string(name, expected);
-}
-
 bool Reader::unknown_variant(std::string_view name, const std::string_view* names, size_t count) {
   std::string message = "unknown variant `";
   message.append(name).append("`, expected ").append(one_of(names, count));
@@ -493,7 +485,7 @@ bool Reader::unknown_variant(std::string_view name, const std::string_view* name
 
 bool Reader::variant_index(const std::string_view* names, size_t count, size_t& index) {
   std::string_view name;
-  if (!identifier(name)) return false;
+  if (!string(name, "variant identifier")) return false;
   for (index = 0; index < count; ++index)
     if (names[index] == name) return true;
   return unknown_variant(name, names, count);

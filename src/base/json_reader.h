@@ -68,55 +68,17 @@ std::string one_of(const std::string_view* names, size_t count);
 
 class Reader {
  public:
-  static constexpr int kDepthLimit = 128;
-
   explicit Reader(std::string_view input) : in_(input) {}
 
-  // --- bytes ---------------------------------------------------------------
-  int peek() const { return pos_ < in_.size() ? static_cast<unsigned char>(in_[pos_]) : -1; }
-  // Skips JSON white space; the next byte, or -1 at the end of the input.
-  int peek_ws() {
-    while (pos_ < in_.size()) {
-      char c = in_[pos_];
-      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
-      ++pos_;
-    }
-    return -1;
-  }
-  void eat() { ++pos_; }
-  size_t pos() const { return pos_; }
-  std::string_view input() const { return in_; }
-
   // --- errors --------------------------------------------------------------
-  // Each returns false, so a failing reader can `return r.fail(...)`. Only the
-  // first error is kept: later ones come from clean-up reading after a failure.
-  bool fail(ReadCode code);       // at the bytes consumed so far
-  bool fail_peek(ReadCode code);  // also counting the byte looked at
+  // A typed reader's own failure: returns false, so a failing reader can
+  // `return r.fail_custom(...)`. Only the first error is kept: later ones come
+  // from clean-up reading after a failure.
   bool fail_custom(std::string message);
-  void fix_position();
-  bool failed() const { return error_.has_value(); }
-  const JsonError& error() const { return *error_; }
   JsonError take_error();
 
-  // Reads the value at the cursor to name it, then fails with
-  // "invalid type: {found}, expected {expected}".
-  bool invalid_type(std::string_view expected);
-  bool invalid_value(const std::string& found, std::string_view expected);
-
-  // --- depth ---------------------------------------------------------------
-  bool enter() {
-    if (--depth_left_ == 0) return fail_peek(ReadCode::kRecursionLimitExceeded);
-    return true;
-  }
-  void leave() { ++depth_left_; }
-
   // --- scalars -------------------------------------------------------------
-  // Reads a string whose opening quote has been eaten. The view lives until the
-  // next string is read.
-  bool parse_str(std::string_view& out);
-  bool parse_ident(const char* rest);  // "ull", "rue", "alse"
-  // Reads a number; the cursor is on its first digit or its minus sign.
-  bool parse_number(Number& out);
+  // The view lives until the next string is read.
   bool string(std::string_view& out, std::string_view expected = "a string");
   bool boolean(bool& out);
   bool unsigned_int(uint64_t& out, uint64_t max, std::string_view expected);
@@ -168,11 +130,12 @@ class Reader {
     explicit MapAccess(Reader& r) : r_(r) {}
     // Reads the next key; false in `has` at the end of the object.
     bool next_key(std::string_view& key, bool& has);
-    // Positions the reader on the key's opening quote without reading it.
-    bool next_key_start(bool& has);
     bool colon();
 
    private:
+    // Positions the reader on the key's opening quote without reading it.
+    bool next_key_start(bool& has);
+
     Reader& r_;
     bool first_ = true;
   };
@@ -229,24 +192,62 @@ class Reader {
     return fail_peek(c < 0 ? ReadCode::kEofWhileParsingValue : ReadCode::kExpectedSomeValue);
   }
 
-  // Reads a variant name and finds it among `names`; fails with
-  // "unknown variant `{}`, expected {}" positioned after the name.
-  bool variant_index(const std::string_view* names, size_t count, size_t& index);
+  // Fails with "unknown variant `{name}`, expected {names}", positioned where
+  // reading stopped.
   bool unknown_variant(std::string_view name, const std::string_view* names, size_t count);
-
-  // Reads a variant or field name as a string; a failure of `check` (which
-  // sets a custom error) takes the position after the name.
-  bool identifier(std::string_view& name, std::string_view expected = "variant identifier");
 
   // After a whole document: only white space may follow.
   bool end();
 
-  bool end_seq();
-  bool end_map();
-
  private:
+  static constexpr int kDepthLimit = 128;
+
   struct NotAccepted {};
   static constexpr NotAccepted kNotAccepted{};
+
+  // --- bytes ---------------------------------------------------------------
+  int peek() const { return pos_ < in_.size() ? static_cast<unsigned char>(in_[pos_]) : -1; }
+  // Skips JSON white space; the next byte, or -1 at the end of the input.
+  int peek_ws() {
+    while (pos_ < in_.size()) {
+      char c = in_[pos_];
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+      ++pos_;
+    }
+    return -1;
+  }
+  void eat() { ++pos_; }
+
+  // --- errors --------------------------------------------------------------
+  bool fail(ReadCode code);       // at the bytes consumed so far
+  bool fail_peek(ReadCode code);  // also counting the byte looked at
+  // An error without a position takes the position where reading stopped.
+  void fix_position();
+  bool failed() const { return error_.has_value(); }
+  // Reads the value at the cursor to name it, then fails with
+  // "invalid type: {found}, expected {expected}".
+  bool invalid_type(std::string_view expected);
+  bool invalid_value(const std::string& found, std::string_view expected);
+
+  // --- depth ---------------------------------------------------------------
+  bool enter() {
+    if (--depth_left_ == 0) return fail_peek(ReadCode::kRecursionLimitExceeded);
+    return true;
+  }
+  void leave() { ++depth_left_; }
+
+  // --- scalars -------------------------------------------------------------
+  // Reads a string whose opening quote has been eaten.
+  bool parse_str(std::string_view& out);
+  bool parse_ident(const char* rest);  // "ull", "rue", "alse"
+  // Reads a number; the cursor is on its first digit or its minus sign.
+  bool parse_number(Number& out);
+  // Reads a variant name and finds it among `names`; fails with
+  // "unknown variant `{}`, expected {}" positioned after the name.
+  bool variant_index(const std::string_view* names, size_t count, size_t& index);
+
+  bool end_seq();
+  bool end_map();
 
   // The opening bracket, the visit between the brackets and the closing
   // bracket; the closing bracket is read even after a failed visit, and an

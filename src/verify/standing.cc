@@ -25,15 +25,15 @@ uint32_t index_in(const std::vector<Id>& ids, const Id& id) {
   return it != ids.end() && *it == id ? static_cast<uint32_t>(it - ids.begin()) : kNo;
 }
 
-// Which of the ascending `ids` are in `set`. Many ids are matched in one
-// in-order pass over the set: a descent per id costs a cache miss at most of
-// its levels once the set outgrows the cache.
+// Which of the ascending `ids` are in `set`.
 std::vector<uint8_t> membership(const std::vector<Id>& ids, const base::IdTableSet& set) {
   std::vector<uint8_t> in(ids.size(), 0);
   for (size_t i = 0; i < ids.size(); ++i) in[i] = set.contains(ids[i]);
   return in;
 }
 
+// Many ids are matched in one in-order pass over the set: a descent per id
+// costs a cache miss at most of its levels once the set outgrows the cache.
 std::vector<uint8_t> membership(const std::vector<Id>& ids, const base::IdSet& set) {
   std::vector<uint8_t> in(ids.size(), 0);
   if (ids.size() * 32 < set.size()) {
