@@ -21,7 +21,7 @@ int exec_module(PyObject* module) {
     // The public names, in their order; each joins __all__. `validate` and
     // `read` come before `default_rules`; the classes Report, Receipt, Record,
     // Writer and Commit follow it.
-    if (!add_public(module, "__version__", str("0.11.0"))) return -1;
+    if (!add_public(module, "__version__", str(QUINTREL_VERSION))) return -1;
     if (!add_function(module, default_rules_def())) return -1;
     return 0;
   });

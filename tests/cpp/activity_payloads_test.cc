@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/hash.h"
+#include "id_text.h"
 #include "record/activity_payloads.h"
 #include "record/plan_payload.h"
 
@@ -18,11 +19,7 @@ std::string recode(std::string_view text) {
   return out ? *out : "write: " + out.error().message;
 }
 
-std::string id_text(int byte) {
-  std::string s = "[";
-  for (int i = 0; i < 32; ++i) s += (i ? "," : "") + std::to_string(byte);
-  return s + "]";
-}
+using fixture::id_text;
 const std::string I = id_text(1), J = id_text(2);
 
 const std::string kTask =

@@ -5,6 +5,7 @@
 
 #include "base/hash.h"
 #include "base/schema.h"
+#include "id_text.h"
 #include "record/evolution_payloads.h"
 
 namespace quintrel::record {
@@ -17,12 +18,8 @@ Id id_of(uint8_t b) {
   v.fill(b);
   return v;
 }
-std::string json_id(int b) {
-  std::string s = "[";
-  for (int i = 0; i < 32; ++i) s += (i ? "," : "") + std::to_string(b);
-  return s + "]";
-}
-const std::string Z = json_id(0);
+using fixture::id_text;
+const std::string Z = id_text(0);
 
 // The canonical re-encoding of what the input reads as, or the reading error.
 template <class T>
@@ -42,39 +39,39 @@ void expect_golden(const T& value, const std::string& bytes) {
 
 const SelectionData kSelection{"ship it", {id_of(8), id_of(9)}, SelectionOutcome::choose({id_of(9), id_of(8)}),
                                std::nullopt};
-const std::string kSelectionBytes = R"({"considered":[)" + json_id(8) + "," + json_id(9) +
+const std::string kSelectionBytes = R"({"considered":[)" + id_text(8) + "," + id_text(9) +
                                     R"(],"objective":"ship it","outcome":{"selected":{"candidates":[)" +
-                                    json_id(9) + "," + json_id(8) + R"(]}},"rationale":null})";
+                                    id_text(9) + "," + id_text(8) + R"(]}},"rationale":null})";
 
 TEST(EvolutionPayloads, GoldenBytesAndApprovalSubject) {
   expect_golden(RequestData{"fix", id_of(1), {{"a.txt", "b"}}, std::nullopt},
                 R"({"attachments":[{"content":"b","path":"a.txt"}],"objective":"fix","parent_request_id":null,"scope":)" +
-                    json_id(1) + "}");
+                    id_text(1) + "}");
   expect_golden(RequirementData{"k", "d", false, std::nullopt, Provenance::derived},
                 R"({"description":"d","expected_evidence":null,"key":"k","provenance":"derived","required":false})");
-  expect_golden(RetractionData{id_of(7), "wrong"}, R"({"reason":"wrong","target_id":)" + json_id(7) + "}");
+  expect_golden(RetractionData{id_of(7), "wrong"}, R"({"reason":"wrong","target_id":)" + id_text(7) + "}");
 
   CandidateData c{{{SourceAlgo::sha256, "t", "c"}, id_of(2), BindingMode::manifest},
                   CandidateBasis::continuation, id_of(3), std::nullopt, std::nullopt};
-  const std::string rest = R"("basis":"continuation","note":null,"parent":)" + json_id(3) +
+  const std::string rest = R"("basis":"continuation","note":null,"parent":)" + id_text(3) +
                            R"(,"source":{"binding":"manifest","git":{"algo":"sha256","commit":"c","tree":"t"},"manifest_hash":)" +
-                           json_id(2) + "}}";
+                           id_text(2) + "}}";
   expect_golden(c, "{" + rest);
   c.artifacts.emplace();  // an empty list is written, unlike an absent one
   expect_golden(c, R"({"artifacts":[],)" + rest);
 
   expect_golden(EvaluationData{id_of(4), "tests", "ctest", EvaluationOutcome::scored({875, 3})},
-                R"({"candidate":)" + json_id(4) +
+                R"({"candidate":)" + id_text(4) +
                     R"(,"criterion":"tests","outcome":{"scored":{"scale":3,"value":875}},"procedure":"ctest"})");
   const std::string digest(64, 'a');
   EvaluationDataV2 e2{id_of(4), "c", std::nullopt, {EvaluationOutcomeV2::Kind::not_run},
                       {"ci", std::nullopt, id_of(5), std::nullopt}, Basis::declared,
                       {{"sha256-bytes", digest, std::nullopt}}, {id_of(6)}};
-  expect_golden(e2, R"({"basis":"declared","candidate":)" + json_id(4) +
-                        R"(,"criterion":"c","evaluator":{"id":"ci","input_hash":null,"procedure_hash":)" + json_id(5) +
+  expect_golden(e2, R"({"basis":"declared","candidate":)" + id_text(4) +
+                        R"(,"criterion":"c","evaluator":{"id":"ci","input_hash":null,"procedure_hash":)" + id_text(5) +
                         R"(,"version":null},"evidence":[{"digest":")" + digest +
                         R"(","name":null,"scheme":"sha256-bytes"}],"outcome":"not_run","procedure":null,"requirements":[)" +
-                        json_id(6) + "]}");
+                        id_text(6) + "]}");
   expect_golden(kSelection, kSelectionBytes);
 
   // The approval subject, against bytes put together by hand.
@@ -82,7 +79,7 @@ TEST(EvolutionPayloads, GoldenBytesAndApprovalSubject) {
   EXPECT_EQ(*selection_approval_subject_hash("alice", std::nullopt, kSelection),
             base::sha256(tag + R"("alice",null,)" + kSelectionBytes + "]"));
   EXPECT_EQ(*selection_approval_subject_hash("alice", id_of(1), kSelection),
-            base::sha256(tag + R"("alice",)" + json_id(1) + "," + kSelectionBytes + "]"));
+            base::sha256(tag + R"("alice",)" + id_text(1) + "," + kSelectionBytes + "]"));
 }
 
 // Which fields may be left out (of the object, or off the end of the array)
@@ -203,8 +200,8 @@ TEST(EvolutionPayloads, LabelsAndSummaries) {
   EXPECT_EQ(label(EvaluationOutcome::scored({0, 12})), "scored 0e-12");
 
   const Id v1 = base::schema_id("quintrel.evaluation.v1"), v2 = base::schema_id("quintrel.evaluation.v2");
-  const std::string b1 = R"({"candidate":)" + json_id(4) + R"(,"criterion":"c","outcome":{"scored":{"value":-5,"scale":0}}})";
-  const std::string b2 = R"({"candidate":)" + json_id(4) +
+  const std::string b1 = R"({"candidate":)" + id_text(4) + R"(,"criterion":"c","outcome":{"scored":{"value":-5,"scale":0}}})";
+  const std::string b2 = R"({"candidate":)" + id_text(4) +
                          R"(,"criterion":"c","outcome":"blocked","evaluator":{"id":"ci"},"basis":"declared","evidence":[],"requirements":[]})";
   EXPECT_EQ(evaluation_summary(v1, b1), (EvaluationSummary{id_of(4), "c", "scored -5e-0"}));
   EXPECT_EQ(evaluation_summary(v2, b2), (EvaluationSummary{id_of(4), "c", "blocked"}));
@@ -212,7 +209,7 @@ TEST(EvolutionPayloads, LabelsAndSummaries) {
   EXPECT_FALSE(evaluation_summary(v1, b2));
   EXPECT_FALSE(evaluation_summary(v2, b1));
   EXPECT_FALSE(evaluation_summary(base::schema_id("quintrel.candidate.v1"), b1));
-  EXPECT_FALSE(evaluation_summary(v1, R"({"candidate":)" + json_id(4) + R"(,"criterion":"","outcome":"passed"})"));
+  EXPECT_FALSE(evaluation_summary(v1, R"({"candidate":)" + id_text(4) + R"(,"criterion":"","outcome":"passed"})"));
 }
 
 }  // namespace

@@ -5,16 +5,13 @@
 #include <functional>
 
 #include "base/hash.h"
+#include "id_text.h"
 #include "record/record.h"
 
 namespace quintrel::record {
 namespace {
 
-std::string ids(int byte) {
-  std::string s = "[";
-  for (int i = 0; i < 32; ++i) s += (i ? "," : "") + std::to_string(byte);
-  return s + "]";
-}
+using fixture::id_text;
 
 base::Id filled(uint8_t byte) {
   base::Id id;
@@ -37,12 +34,12 @@ Record sample() {
 // sample() in its stored form and in its id form, written out by hand.
 const std::string kStored =
     R"({"author":{"id":"alice","signature":null,"type":"User"},"data":[123,34,97,34,58,49,125],)"
-    R"("evidence":"Reported","id":)" + ids(9) + R"(,"kind":"Candidate","refs":[{"target":)" + ids(4) +
-    R"(,"type":"Cause"},{"target":)" + ids(5) + R"(,"type":"Use"}],"schema":)" + ids(3) + R"(,"space":)" +
-    ids(1) + R"(,"thread":)" + ids(2) + R"(,"time":7})";
-const std::string kIdForm = replaced(replaced(kStored, R"(,"signature":null)", ""), R"("id":)" + ids(9) + ",", "");
-const std::string kArray = "[" + ids(9) + "," + ids(1) + "," + ids(2) + R"(,7,["alice","User",null],"Candidate",)" +
-                           ids(3) + R"(,[123,34,97,34,58,49,125],[["Cause",)" + ids(4) + R"(],["Use",)" + ids(5) +
+    R"("evidence":"Reported","id":)" + id_text(9) + R"(,"kind":"Candidate","refs":[{"target":)" + id_text(4) +
+    R"(,"type":"Cause"},{"target":)" + id_text(5) + R"(,"type":"Use"}],"schema":)" + id_text(3) + R"(,"space":)" +
+    id_text(1) + R"(,"thread":)" + id_text(2) + R"(,"time":7})";
+const std::string kIdForm = replaced(replaced(kStored, R"(,"signature":null)", ""), R"("id":)" + id_text(9) + ",", "");
+const std::string kArray = "[" + id_text(9) + "," + id_text(1) + "," + id_text(2) + R"(,7,["alice","User",null],"Candidate",)" +
+                           id_text(3) + R"(,[123,34,97,34,58,49,125],[["Cause",)" + id_text(4) + R"(],["Use",)" + id_text(5) +
                            R"(]],"Reported")";
 
 TEST(Record, StoredFormAndId) {
@@ -109,7 +106,7 @@ TEST(Record, ReaderTexts) {
       {replaced(kStored, R"(,"signature":null)", ""), "ok", ""},
       {replaced(kStored, R"("time":7)", R"("time":7,"time":7)"), "duplicate field `time`", R"(7,"time")"},
       {replaced(kStored, R"("time":7)", R"("time":7,"x":1)"), "unknown field `x`, " + fields, R"("x")"},
-      {replaced(kStored, R"("id":)" + ids(9) + ",", ""), "missing field `id`", ""},
+      {replaced(kStored, R"("id":)" + id_text(9) + ",", ""), "missing field `id`", ""},
       {kArray.substr(0, kArray.rfind(',')) + "]", "invalid length 9, expected struct Record with 10 elements", ""},
   };
   for (const auto& [input, message, until] : cases) {

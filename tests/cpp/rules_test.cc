@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/schema.h"
+#include "id_text.h"
 #include "verify/rules.h"
 
 namespace quintrel::verify {
@@ -9,18 +10,14 @@ namespace {
 
 using record::Kind;
 
-std::string ids(int first) {
-  std::string s = "[" + std::to_string(first);
-  for (int i = 1; i < 32; ++i) s += ",0";
-  return s + "]";
-}
+using fixture::id_text;
 
 // The nine required fields, in declaration order, as JSON member texts.
 std::vector<std::string> required_members() {
-  return {R"("space":)" + ids(0),
-          R"("kind_schema_map":[[)" + ids(1) + R"(,"Request"]])",
+  return {R"("space":)" + id_text(0, 0),
+          R"("kind_schema_map":[[)" + id_text(1, 0) + R"(,"Request"]])",
           R"("signature_required_kinds":["Selection","Request"])",
-          R"("author_keys":{"alice":[)" + ids(2) + "]}",
+          R"("author_keys":{"alice":[)" + id_text(2, 0) + "]}",
           R"("author_roles":{"alice":"User"})",
           R"("admin_retraction_actors":[])",
           R"("allowed_summary_types":["Lesson"])",
@@ -49,10 +46,10 @@ TEST(Rules, DefaultsAndArrayForm) {
   EXPECT_FALSE(r->selection_requires_approval);
   EXPECT_FALSE(r->reject_compromised_continuation);
 
-  auto nine = base::from_json<VerifierRules>("[" + ids(0) + ",[],[],{},{},[],[],{},7]");
+  auto nine = base::from_json<VerifierRules>("[" + id_text(0, 0) + ",[],[],{},{},[],[],{},7]");
   ASSERT_TRUE(nine) << nine.error().to_string();
   EXPECT_EQ(nine->max_context_records, 7u);
-  EXPECT_EQ(read_error("[" + ids(0) + ",[],[],{},{},[],[],{}]").substr(0, 66),
+  EXPECT_EQ(read_error("[" + id_text(0, 0) + ",[],[],{},{},[],[],{}]").substr(0, 66),
             "invalid length 8, expected struct VerifierRules with 15 elements a");
 }
 
@@ -65,9 +62,9 @@ TEST(Rules, ReaderRefusals) {
     m[3] = R"("author_keys":)" + value;
     return read_error(object(m));
   };
-  EXPECT_EQ(keys(R"({"a":[)" + ids(2) + "," + ids(2) + "]}").substr(0, 24), "duplicate key for author");
-  EXPECT_EQ(keys(R"({"a":[],"a":[)" + ids(2) + "]}").substr(0, 31), "duplicate author in author_keys");
-  EXPECT_EQ(keys(R"({"a":[)" + ids(2) + R"(],"b":[)" + ids(2) + "],\"c\":[]}"), "ok");
+  EXPECT_EQ(keys(R"({"a":[)" + id_text(2, 0) + "," + id_text(2, 0) + "]}").substr(0, 24), "duplicate key for author");
+  EXPECT_EQ(keys(R"({"a":[],"a":[)" + id_text(2, 0) + "]}").substr(0, 31), "duplicate author in author_keys");
+  EXPECT_EQ(keys(R"({"a":[)" + id_text(2, 0) + R"(],"b":[)" + id_text(2, 0) + "],\"c\":[]}"), "ok");
   EXPECT_EQ(keys("[]").substr(0, 86),
             "invalid type: sequence, expected an actor-key object with unique actors and keys at li");
   members.push_back(R"("extra":1)");

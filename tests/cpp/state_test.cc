@@ -2,6 +2,7 @@
 // the rebuild from stored records.
 #include <functional>
 
+#include "id_text.h"
 #include "log_fixture.h"
 #include "record/evolution_payloads.h"
 #include "record/plan_payload.h"
@@ -41,9 +42,7 @@ TEST(StateFold, EachKindChangesOnlyItsFields) {
   const record::SelectionData selection{"pick", {}, record::SelectionOutcome::none(), {}};
   const Id selection_subject = *record::selection_approval_subject_hash("alice", id_of(7), selection);
   // [type, subject, scope], written canonically by hand.
-  std::string ids7 = "[7", ids8 = "[8";
-  for (int i = 1; i < 32; ++i) ids7 += ",7", ids8 += ",8";
-  const Id summary_key = base::sha256(R"(["Lesson",)" + ids7 + "]," + ids8 + "]]");
+  const Id summary_key = base::sha256(R"(["Lesson",)" + fixture::id_text(7) + "," + fixture::id_text(8) + "]");
   const record::SummaryData summary{record::SummaryType::Lesson, id_of(7), id_of(8), {1, 2}};
   const CapabilityKey cap{"bob", "deploy", id_of(8)};
   const ClassApprovalKey cls{"deploy", id_of(8), std::nullopt};

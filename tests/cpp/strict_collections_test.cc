@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/codec.h"
+#include "id_text.h"
 #include "record/evidence.h"
 #include "record/kind.h"
 
@@ -22,14 +23,10 @@ std::string probe(std::string_view text) {
   return r ? base::compact_json(*r) + " | " + *base::canonical_json(*r) : r.error().to_string();
 }
 
-std::string id_text(int first) {
-  std::string s = "[" + std::to_string(first);
-  for (int i = 1; i < 32; ++i) s += ",0";
-  return s + "]";
-}
+using fixture::id_text;
 
 TEST(StrictCollections, ReadAndWritten) {
-  const std::string one = id_text(1), two = id_text(2), kinds =
+  const std::string one = id_text(1, 0), two = id_text(2, 0), kinds =
       "expected one of `Request`, `Action`, `Response`, `Result`, `Summary`, `Approval`, `Capability`, "
       "`Usage`, `Refusal`, `Verdict`, `Plan`, `Retraction`, `Candidate`, `Evaluation`, `Selection`, `Requirement`";
   struct Case {

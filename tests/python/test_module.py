@@ -1,4 +1,5 @@
 import importlib
+import importlib.metadata
 import inspect
 import subprocess
 
@@ -6,7 +7,7 @@ import quintrel
 
 
 def test_version_all_and_doc():
-    assert quintrel.__version__ == "0.11.0"
+    assert quintrel.__version__ == importlib.metadata.version("quintrel")
     assert quintrel.__all__ == ["__version__", "default_rules"]
     assert quintrel.__doc__ == ""
 
@@ -22,9 +23,6 @@ def test_default_rules_signature_and_doc():
         "(authors, max_context=200, admins=None, reaffirmers=None, signed=False, author_keys=None)")
     assert f.__module__ == "quintrel" and f.__self__ is quintrel
     assert f.__doc__.startswith("Build a starter verifier-rules JSON string")
-    for phrase in ("quintrel rules init", "case-insensitive", "silent no-op", "quintrel-core-v1",
-                   'quintrel.Writer("./log", rules)'):
-        assert phrase in f.__doc__
 
 
 def test_only_the_entry_point_is_exported():
