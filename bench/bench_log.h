@@ -1,5 +1,6 @@
 // A log grown the way the log writer grows it, for the benchmarks: each
-// record stamped (sorted refs, next time, derived evidence, id), judged
+// record stamped (sorted refs, next time, derived evidence, signature for an
+// author given a key, id), judged
 // against the records before it, followed by its Verdict and folded into the
 // state, with the index kept between commits.
 #pragma once
@@ -11,6 +12,7 @@
 #include "base/schema.h"
 #include "record/activity_payloads.h"
 #include "record/refs.h"
+#include "record/sign.h"
 #include "state/incremental.h"
 #include "verify/record_checks.h"
 
@@ -26,6 +28,12 @@ class BenchLog {
   BenchLog(std::string_view space, std::map<std::string, record::AuthorType> roles)
       : rules_(verify::VerifierRules::create(base::sha256(space), 0).with_baseline_thresholds()) {
     rules_.author_roles = std::move(roles);
+  }
+
+  // Signs the author's records from now on, and pins its key in the rules.
+  void sign_as(const std::string& author, record::Ed25519Signer signer) {
+    rules_.author_keys[author].insert(signer.public_key());
+    signers_.insert_or_assign(author, std::move(signer));
   }
 
   template <class T>
@@ -46,6 +54,7 @@ class BenchLog {
       if (const Record* target = prior.find(ref.target))
         if (auto e = state_.ref_evidence(ref, *target)) inputs.push_back(*e);
     r.evidence = record::derive_evidence(r.schema, inputs);
+    if (auto s = signers_.find(author); s != signers_.end()) r.author.signature = s->second.sign(r).value();
     r.id = r.compute_id().value();
     return r;
   }
@@ -82,6 +91,7 @@ class BenchLog {
 
  private:
   verify::VerifierRules rules_;
+  std::map<std::string, record::Ed25519Signer> signers_;
   std::vector<Record> records_;
   verify::PriorIndex index_;
   state::State state_;

@@ -1,10 +1,12 @@
 // Runs the benchmarks with the usual console table, then hands each
-// benchmark's time (by name, in nanoseconds) to a summary that prints the
-// ratios a benchmark program is about.
+// benchmark's time (by function and arguments, in its reported unit) to a summary
+// that prints the ratios a benchmark program is about. With repetitions, a
+// benchmark's time is the median over them, never a single repetition.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -20,17 +22,31 @@ inline int run_with_summary(int argc, char** argv, std::function<void(Times&)> s
     explicit Reporter(std::function<void(Times&)> s) : summary_(std::move(s)) {}
     void ReportRuns(const std::vector<Run>& runs) override {
       ConsoleReporter::ReportRuns(runs);
-      for (const auto& run : runs)
-        if (run.run_type == Run::RT_Iteration) ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      for (const auto& run : runs) {
+        const std::string key = run.run_name.function_name +
+                                (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
+        if (run.run_type == Run::RT_Iteration) runs_[key].push_back(run.GetAdjustedRealTime());
+        else if (run.aggregate_name == "median") medians_[key] = run.GetAdjustedRealTime();
+      }
     }
     void Finalize() override {
       ConsoleReporter::Finalize();
-      summary_(ns_);
+      // The reported median where there is one (only aggregates may have
+      // been reported), else the median of the repetitions seen.
+      Times ns = medians_;
+      for (auto& [key, times] : runs_) {
+        if (ns.contains(key)) continue;
+        std::sort(times.begin(), times.end());
+        const size_t n = times.size();
+        ns[key] = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+      }
+      summary_(ns);
     }
 
    private:
     std::function<void(Times&)> summary_;
-    Times ns_;
+    std::map<std::string, std::vector<double>> runs_;
+    Times medians_;
   };
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
