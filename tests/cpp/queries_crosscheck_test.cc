@@ -258,85 +258,73 @@ void compare(std::span<const Record> records, const base::IdTableSet& accepted, 
 }
 
 // A log grown through the checks: mostly records that are accepted, some
-// that are not (a wrong anchor, a cause from the future, a stranger's retraction).
+// that are not (a parent the anchor did not choose, a stranger's retraction).
 Log grown_log(std::mt19937& rng) {
   auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
-  auto pick = [&](const std::vector<Id>& v) { return v.empty() ? base::sha256("none") : v[rng() % v.size()]; };
+  auto pick = [&](const std::vector<Id>& v) { return v[rng() % v.size()]; };
   Log log;
   const Id req = log.accept(draft(Kind::Request, "user", RequestData{"o", base::sha256("scope")}));
   const Id rq = log.accept(draft(Kind::Requirement, "user", RequirementData{"k", "d", true, {}, {}}, {cause(req)}));
   std::vector<Id> cands, evals, sels, all{req, rq};
-  std::map<Id, std::pair<std::string, std::vector<Id>>> chose;  // Selection -> objective, chosen
-  auto of_objective = [&](const std::string& objective) {
-    std::vector<Id> out;
-    for (const Id& s : sels)
-      if (chose[s].first == objective) out.push_back(s);
-    return out;
-  };
-  const size_t n = 4 + rng() % 30;
-  for (size_t i = 0; i < n; ++i) {
+  std::map<Id, std::vector<Id>> chose;                 // Selection -> chosen
+  std::map<std::string, std::vector<Id>> objectives;  // objective -> Selections
+  for (size_t i = 0, n = 4 + rng() % 30; i < n; ++i) {
     const int k = static_cast<int>(rng() % 100);
-    std::optional<Draft> d;
+    Draft d;
     if (k < 40 || cands.empty()) {
       CandidateData c;
       c.source.git.tree = std::string(40, static_cast<char>('a' + rng() % 6));
+      if (chance(20)) c.artifacts = {{"sha256-bytes", std::string(64, 'e'), chance(50) ? "x" : std::optional<std::string>()}};
       std::vector<Ref> refs;
-      if (chance(20)) c.artifacts = {{"sha256-bytes", std::string(64, 'e'), chance(50) ? std::nullopt : std::optional<std::string>("x")}};
       if (!sels.empty() && chance(50)) {
         const Id s = pick(sels);
         c.basis = CandidateBasis::continuation, refs = {cause(s)};
-        c.parent = chance(90) && !chose[s].second.empty() ? pick(chose[s].second) : pick(cands);
+        c.parent = chance(90) && !chose[s].empty() ? pick(chose[s]) : pick(cands);
       } else if (!cands.empty() && chance(50)) {
         c.basis = CandidateBasis::derivation;
-        for (int m = 1 + static_cast<int>(rng() % 3); m > 0; --m) refs.push_back(cause(chance(80) ? pick(cands) : pick(evals)));
+        for (int m = 1 + static_cast<int>(rng() % 3); m > 0; --m)
+          refs.push_back(cause(chance(80) || evals.empty() ? pick(cands) : pick(evals)));
       } else if (chance(30)) {
         refs = {cause(req)};
       }
       d = draft(Kind::Candidate, "provider", c, refs);
     } else if (k < 60) {
-      const Id c = pick(cands);
-      if (chance(50)) {
-        d = draft(Kind::Evaluation, "provider", EvaluationData{c, "tests", {}, {static_cast<EvaluationOutcome::Kind>(rng() % 2)}}, {use(c)});
-      } else {
-        EvaluationDataV2 e{c, "review", {}, {static_cast<EvaluationOutcomeV2::Kind>(rng() % 7), {7, 1}}};
-        e.evaluator.id = "ci";
-        if (chance(40)) e.requirements = {rq};
-        if (chance(40)) e.evidence = {{"sha256-bytes", std::string(64, 'f'), "log"}};
-        d = draft(Kind::Evaluation, "provider", e, {use(c), use(rq)});
-        d->schema = schema(chance(80) ? "quintrel.evaluation.v2" : "quintrel.evaluation.v1");
-      }
+      EvaluationDataV2 e{pick(cands), "review", {}, {static_cast<EvaluationOutcomeV2::Kind>(rng() % 7), {7, 1}}};
+      e.evaluator.id = "ci";
+      if (chance(40)) e.requirements = {rq};
+      if (chance(40)) e.evidence = {{"sha256-bytes", std::string(64, 'f'), "log"}};
+      d = draft(Kind::Evaluation, "provider", e, {use(e.candidate), use(rq)});
+      d.schema = schema(chance(80) ? "quintrel.evaluation.v2" : "quintrel.evaluation.v1");
+      if (chance(40)) d.data = json(EvaluationData{e.candidate, "tests", {}, {}});
     } else if (k < 85) {
-      std::vector<Id> considered;
+      SelectionData s{chance(70) ? "ship" : "keep", {}, SelectionOutcome::none(), std::nullopt};
       for (const Id& c : cands)
-        if (chance(50)) considered.push_back(c);
-      if (considered.empty()) considered.push_back(pick(cands));
-      SelectionData s{chance(70) ? "ship" : "keep", considered, SelectionOutcome::none(), std::nullopt};
+        if (chance(50)) s.considered.push_back(c);
+      if (s.considered.empty()) s.considered.push_back(pick(cands));
       std::vector<Ref> refs;
       if (chance(80)) {
-        s.outcome = SelectionOutcome::choose({considered[rng() % considered.size()]});
+        s.outcome = SelectionOutcome::choose({pick(s.considered)});
         refs.push_back(require(s.outcome.selected->candidates[0]));
       }
       for (const Id& e : evals)
         if (chance(60)) refs.push_back(use(e));
-      if (auto same = of_objective(s.objective); !same.empty() && chance(50)) refs.push_back(replace(pick(same)));
+      if (!objectives[s.objective].empty() && chance(70)) refs.push_back(replace(pick(objectives[s.objective])));
       d = draft(Kind::Selection, "user", s, refs);
     } else {
-      const auto& from = chance(40) ? sels : chance(50) ? evals : all;
-      const Id t = pick(from.empty() ? all : from);
-      const Record* r = nullptr;
-      for (const Record& x : log.records())
-        if (x.id == t) r = &x;
-      d = draft(Kind::Retraction, chance(90) ? r->author.id : "system", RetractionData{t, ""}, {cause(t)});
+      const Id t = pick(chance(50) && !sels.empty() ? sels : chance(50) && !evals.empty() ? evals : all);
+      auto author = std::ranges::find(log.records(), t, &Record::id)->author.id;
+      d = draft(Kind::Retraction, chance(90) ? author : "system", RetractionData{t, ""}, {cause(t)});
     }
-    const Commit c = log.commit(*d);
+    const Commit c = log.commit(d);
     if (c.judgement) continue;
     all.push_back(c.id);
-    if (d->kind == Kind::Candidate) cands.push_back(c.id);
-    if (d->kind == Kind::Evaluation) evals.push_back(c.id);
-    if (d->kind == Kind::Selection) {
+    if (d.kind == Kind::Candidate) cands.push_back(c.id);
+    if (d.kind == Kind::Evaluation) evals.push_back(c.id);
+    if (d.kind == Kind::Selection) {
+      const auto s = base::from_json<SelectionData>(d.data).value();
       sels.push_back(c.id);
-      auto s = base::from_json<SelectionData>(d->data).value();
-      chose[c.id] = {s.objective, s.outcome.selected ? s.outcome.selected->candidates : std::vector<Id>{}};
+      objectives[s.objective].push_back(c.id);
+      if (s.outcome.selected) chose[c.id] = s.outcome.selected->candidates;
     }
   }
   return log;
