@@ -9,6 +9,7 @@
 
 #include "record/kind.h"
 #include "record/record.h"
+#include "state/state.h"
 #include "verify/rules.h"
 #include "verify/standing.h"
 
@@ -27,5 +28,14 @@ struct LogVerdict {
 
 // Never fails as an operation: every problem is reported in `failure`.
 LogVerdict verify_log(std::span<const record::Record> records, const VerifierRules& rules);
+
+// The same replay, keeping the state it folded: on success the derived State
+// of the records (what build_state_unchecked gives for a log that replays),
+// on failure an empty one.
+struct Replay {
+  LogVerdict verdict;
+  state::State state;
+};
+Replay replay_log(std::span<const record::Record> records, const VerifierRules& rules);
 
 }  // namespace quintrel::verify
