@@ -59,6 +59,7 @@ class BenchLog {
   base::Id add(Kind kind, const std::string& author, const char* schema, const T& payload, std::vector<Ref> refs) {
     auto out = check(writer_->commit(input(kind, author, schema, payload, std::move(refs)), rules_, writer_->state()));
     if (!out.accepted) ++rejected_;
+    for (size_t i = size() - 2; i < size(); ++i) file_size_ += log::encode_record(records()[i])->bytes.size();
     return out.id;
   }
 
@@ -67,8 +68,9 @@ class BenchLog {
   const verify::VerifierRules& rules() const { return rules_; }
   const std::vector<Record>& records() const { return writer_->records(); }
   std::vector<Record> take_records() { return writer_->records(); }
-  // The frame file as written.
+  // The frame file as written, and its size.
   std::string file_bytes() const { return files_->contents("/log/records.log").value(); }
+  uint64_t file_size() const { return file_size_; }
 
  private:
   template <class T>
@@ -84,6 +86,7 @@ class BenchLog {
   std::unique_ptr<base::MemFileSystem> files_;
   std::optional<log::LogWriter> writer_;
   size_t rejected_ = 0;
+  uint64_t file_size_ = 0;
 };
 
 }  // namespace quintrel::bench
