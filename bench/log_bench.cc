@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -135,79 +136,92 @@ log::RecordInput next_input(const log::LogWriter& w, const verify::VerifierRules
   return in;
 }
 
-void BM_Commit(benchmark::State& st) {
+// The floor: a commit's file operations alone, at its frame and intent
+// sizes, on files of its own in the log's directory.
+class SyncFloor {
+ public:
+  SyncFloor(const std::string& dir, size_t record, size_t verdict, size_t intent)
+      : dir_(dir), record_(record, 'r'), verdict_(verdict, 'v'), intent_(intent, 'i'),
+        target_(dir + "/floor.marker"), tmp_(dir + "/floor.marker.tmp"),
+        log_(::open((dir + "/floor.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666)) {}
+  ~SyncFloor() { ::close(log_); }
+
+  bool run() {
+    return log_ >= 0 && replace() && append(record_) && replace() && append(verdict_) &&
+           ::unlink(target_.c_str()) == 0 && sync_dir();
+  }
+
+ private:
+  bool sync_dir() {
+    int d = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool ok = d >= 0 && ::fsync(d) == 0;
+    ::close(d);
+    return ok;
+  }
+  bool replace() {
+    int f = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool ok = f >= 0 && ::write(f, intent_.data(), intent_.size()) == static_cast<ssize_t>(intent_.size()) &&
+              ::fsync(f) == 0;
+    ::close(f);
+    return ok && ::rename(tmp_.c_str(), target_.c_str()) == 0 && sync_dir();
+  }
+  bool append(const std::string& frame) {
+    return ::write(log_, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size()) && ::fsync(log_) == 0;
+  }
+
+  std::string dir_, record_, verdict_, intent_, target_, tmp_;
+  int log_;
+};
+
+double median(std::vector<double> v) {
+  std::ranges::sort(v);
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// A floor round and a commit in turn, each iteration, so that both meet the
+// same state of the device; the counters are the medians of each, in
+// microseconds, and their ratio.
+void BM_CommitAndFloor(benchmark::State& st) {
+  using Clock = std::chrono::steady_clock;
   const Generated& g = generated();
   const Directory& dir = directory(st.range(0));
   dir.reset();  // every repetition starts from the same log
   auto w = log::LogWriter::open(dir.path, g.rules);
   if (!w) return st.SkipWithError(w.error().message().c_str());
-  size_t n = 0;
-  for (auto _ : st) {
-    auto out = w->commit(next_input(*w, g.rules, n++), g.rules, w->state());
-    if (!out) return st.SkipWithError(out.error().message().c_str());
-  }
-  st.counters["records"] = static_cast<double>(w->records().size());
-}
-
-// The sizes of the frames and the intent a commit writes next in `dir`.
-struct Sizes {
-  size_t record = 0, verdict = 0, intent = 0;
-};
-Sizes commit_sizes(const std::string& dir) {
-  static std::map<std::string, Sizes> known;
-  Sizes& s = known[dir];
-  if (s.record) return s;
-  const Generated& g = generated();
-  auto w = log::LogWriter::open(dir, g.rules);
   auto r = w->stamp(next_input(*w, g.rules, 0), w->state(), nullptr);
   auto v = log::materialize_verdict(*r, r->time + 1, {});
-  s = {log::encode_record(*r)->bytes.size(), log::encode_record(*v)->bytes.size(),
-       base::canonical_json(log::CommitIntent{r->id, false})->size()};
-  return s;
-}
-
-// The commit's file operations alone, with its frame and intent sizes.
-void BM_SyncFloor(benchmark::State& st) {
-  const std::string dir = directory(st.range(0)).path;
-  const Sizes sizes = commit_sizes(dir);
-  const std::string record(sizes.record, 'r'), verdict(sizes.verdict, 'v'), intent(sizes.intent, 'i');
-  const std::string target = dir + "/floor.marker", tmp = dir + "/floor.marker.tmp";
-  const int log = ::open((dir + "/floor.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  auto check = [&](bool ok) {
-    if (!ok) st.SkipWithError("a file operation failed");
-    return ok;
-  };
-  auto sync_dir = [&] {
-    int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool ok = d >= 0 && ::fsync(d) == 0;
-    ::close(d);
-    return ok;
-  };
-  auto replace = [&] {
-    int f = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    bool ok = f >= 0 && ::write(f, intent.data(), intent.size()) == static_cast<ssize_t>(intent.size()) &&
-              ::fsync(f) == 0;
-    ::close(f);
-    return ok && ::rename(tmp.c_str(), target.c_str()) == 0 && sync_dir();
-  };
-  auto append = [&](const std::string& frame) {
-    return ::write(log, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size()) && ::fsync(log) == 0;
-  };
+  SyncFloor floor(dir.path, log::encode_record(*r)->bytes.size(), log::encode_record(*v)->bytes.size(),
+                  base::canonical_json(log::CommitIntent{r->id, false})->size());
+  std::vector<double> commits, floors;
+  size_t n = 0;
   for (auto _ : st) {
-    if (!check(replace() && append(record) && replace() && append(verdict) && ::unlink(target.c_str()) == 0 &&
-               sync_dir()))
-      break;
+    const auto t0 = Clock::now();
+    if (!floor.run()) return st.SkipWithError("a file operation of the floor failed");
+    const auto t1 = Clock::now();
+    auto out = w->commit(next_input(*w, g.rules, n++), g.rules, w->state());
+    if (!out) return st.SkipWithError(out.error().message().c_str());
+    const auto t2 = Clock::now();
+    floors.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+    commits.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
   }
-  ::close(log);
+  st.counters["floor_us"] = median(floors);
+  st.counters["commit_us"] = median(commits);
+  st.counters["commit/floor"] = median(commits) / median(floors);
+  st.counters["records"] = static_cast<double>(w->records().size());
 }
 
 void BM_Open(benchmark::State& st) {
   const Generated& g = generated();
   const std::string dir = directory(kSizes[std::size(kSizes) - 1]).path;
   for (auto _ : st) {
-    auto w = log::LogWriter::open(dir, g.rules);
-    if (!w) return st.SkipWithError(w.error().message().c_str());
+    std::optional<log::LogWriter> w;
+    auto opened = log::LogWriter::open(dir, g.rules);
+    if (!opened) return st.SkipWithError(opened.error().message().c_str());
+    w.emplace(std::move(*opened));
+    st.PauseTiming();  // closing is not opening
     st.counters["records"] = static_cast<double>(w->records().size());
+    w.reset();
+    st.ResumeTiming();
   }
 }
 
@@ -230,13 +244,15 @@ void BM_ReadFrames(benchmark::State& st) {
   }
 }
 
-void commit_args(benchmark::internal::Benchmark* b) {
-  for (size_t n : kSizes) b->Arg(static_cast<int64_t>(n));
-  b->Iterations(100)->Repetitions(7)->ReportAggregatesOnly()->UseRealTime()->Unit(benchmark::kMicrosecond);
-}
-
-BENCHMARK(BM_SyncFloor)->Apply(commit_args);
-BENCHMARK(BM_Commit)->Apply(commit_args);
+BENCHMARK(BM_CommitAndFloor)
+    ->Arg(kSizes[0])
+    ->Arg(kSizes[1])
+    ->Arg(kSizes[2])
+    ->Iterations(100)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly()
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Open)->Iterations(1)->Repetitions(7)->ReportAggregatesOnly()->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadFrames)->Iterations(1)->Repetitions(7)->ReportAggregatesOnly()->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VerifyLog)->Iterations(1)->Repetitions(7)->ReportAggregatesOnly()->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -250,13 +266,14 @@ int main(int argc, char** argv) {
     const auto& g = quintrel::bench::generated();
     std::printf("near-limit log: %zu records, %zu bytes\n", g.records.size(), g.bytes.size());
     auto median = [&](const std::string& name) { return ns[name + "/real_time_median"]; };
-    for (size_t n : quintrel::bench::kSizes) {
-      const std::string arg = "/" + std::to_string(n) + "/iterations:100/repeats:7";
-      std::printf("commit / sync floor at %zu records: %.3f\n", n,
-                  median("BM_Commit" + arg) / median("BM_SyncFloor" + arg));
-    }
+    auto counter = [&](size_t n, const char* name) {
+      return ns["BM_CommitAndFloor/" + std::to_string(n) + "/iterations:100/repeats:7/real_time_median." + name];
+    };
+    for (size_t n : quintrel::bench::kSizes)
+      std::printf("commit / sync floor at %zu records: %.3f (%.0f us / %.0f us)\n", n, counter(n, "commit/floor"),
+                  counter(n, "commit_us"), counter(n, "floor_us"));
     std::printf("commit at the limit / commit at 100 records: %.3f\n",
-                median("BM_Commit/50000/iterations:100/repeats:7") / median("BM_Commit/100/iterations:100/repeats:7"));
+                counter(50000, "commit_us") / counter(100, "commit_us"));
     const double open = median("BM_Open/iterations:1/repeats:7"), verify = median("BM_VerifyLog/iterations:1/repeats:7");
     std::printf("open / verify_log near the limit: %.3f (reading the frames alone: %.3f)\n", open / verify,
                 median("BM_ReadFrames/iterations:1/repeats:7") / verify);

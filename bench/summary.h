@@ -1,6 +1,6 @@
 // Runs the benchmarks with the usual console table, then hands each
-// benchmark's time (by name, in nanoseconds) to a summary that prints the
-// ratios a benchmark program is about.
+// benchmark's time (by name, in its unit) and counters to a summary that
+// prints the ratios a benchmark program is about.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -20,10 +20,13 @@ inline int run_with_summary(int argc, char** argv, std::function<void(Times&)> s
     explicit Reporter(std::function<void(Times&)> s) : summary_(std::move(s)) {}
     void ReportRuns(const std::vector<Run>& runs) override {
       ConsoleReporter::ReportRuns(runs);
-      for (const auto& run : runs)
-        // Aggregates of repetitions come under their own names ("..._median").
-        if (run.run_type == Run::RT_Iteration || run.run_type == Run::RT_Aggregate)
-          ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      // Aggregates of repetitions come under their own names ("..._median"),
+      // counters under the run's name, a dot and their own.
+      for (const auto& run : runs) {
+        if (run.run_type != Run::RT_Iteration && run.run_type != Run::RT_Aggregate) continue;
+        ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const auto& [name, counter] : run.counters) ns_[run.benchmark_name() + "." + name] = counter.value;
+      }
     }
     void Finalize() override {
       ConsoleReporter::Finalize();

@@ -63,8 +63,12 @@ std::expected<FileLog, LogError> FileLog::load(std::string dir, base::File file,
   // Read to the end, but never past max_bytes + 1: a file that grew since
   // its size was asked is still refused without reading it all.
   const uint64_t cap = max_bytes == kMaxU64 ? kMaxU64 : max_bytes + 1;
-  std::string content(*size, '\0');
-  auto got = fs.read_at(h, 0, content);
+  std::string content;
+  base::IoResult<size_t> got = 0;
+  content.resize_and_overwrite(*size, [&](char* buffer, size_t n) {
+    got = fs.read_at(h, 0, std::span(buffer, n));
+    return got ? *got : 0;
+  });
   if (!got) return std::unexpected(io(got.error()));
   uint64_t read = *got;
   if (read == content.size()) {
