@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ tests plain and under
-# AddressSanitizer with UndefinedBehaviorSanitizer, and the Python tests
-# against the installed wheel.
+# AddressSanitizer with UndefinedBehaviorSanitizer, each followed by the long
+# mode (tests labelled "long"), and the Python tests against the installed
+# wheel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,12 +11,15 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUINTREL_PYTHON=ON -DQUINTREL_TESTS=ON -DQUINTREL_PROBE=ON >/dev/null
 cmake --build build/release -j "$jobs" --target quintrel_tests quintrel_probe
-ctest --test-dir build/release --output-on-failure
+ctest --test-dir build/release --output-on-failure -LE long
+ctest --test-dir build/release --output-on-failure -L long
 
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUINTREL_PYTHON=OFF -DQUINTREL_TESTS=ON \
   -DQUINTREL_SANITIZE=ON >/dev/null
 cmake --build build/sanitize -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/sanitize --output-on-failure
+sanitizers=(ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1)
+env "${sanitizers[@]}" ctest --test-dir build/sanitize --output-on-failure -LE long
+env "${sanitizers[@]}" ctest --test-dir build/sanitize --output-on-failure -L long
 
 rm -rf build/dist
 python3 -m pip wheel -q --no-deps --disable-pip-version-check -w build/dist .

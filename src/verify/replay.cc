@@ -29,7 +29,10 @@ std::optional<ReasonCode> disagreement(const record::VerdictData& stored, record
 
 }  // namespace
 
-LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rules) {
+namespace {
+
+// Leaves the folded state in `state`; the verdict's sets are left empty.
+LogVerdict replay(std::span<const Record> records, const VerifierRules& rules, state::State& state) {
   const uint64_t last_time = records.empty() ? 0 : records.back().time;
   auto failed = [&](ReasonCode code, uint64_t checked) {
     LogVerdict v;
@@ -47,7 +50,6 @@ LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rule
     if (!id || *id != r.id) return failed(ReasonCode::InvalidPayload, 0);
   }
 
-  state::State state;
   state.accepted_records.reserve(records.size() / 2 + 1);
   PriorIndex index;
   index.reserve(records.size());
@@ -78,22 +80,37 @@ LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rule
   v.checked_records = checked;
   v.last_time = last_time;
   v.standing = derive_standing(records, state);
+  return v;
+}
+
+}  // namespace
+
+LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rules) {
+  state::State state;
+  LogVerdict v = replay(records, rules, state);
+  if (v.failure) return v;
   v.retracted = std::move(state.retracted_records);
   v.tainted = std::move(state.tainted_records);
   return v;
 }
 
+Replay replay_log(std::span<const Record> records, const VerifierRules& rules) {
+  Replay out;
+  out.verdict = replay(records, rules, out.state);
+  if (out.verdict.failure) {
+    out.state = {};
+  } else {
+    out.verdict.retracted = out.state.retracted_records;
+    out.verdict.tainted = out.state.tainted_records;
+  }
+  return out;
+}
+
 std::expected<state::State, LogVerdict> verify_and_build_state(std::span<const Record> records,
                                                                const VerifierRules& rules) {
-  LogVerdict verdict = verify_log(records, rules);
-  if (verdict.failure) return std::unexpected(std::move(verdict));
-  auto state = state::build_state_unchecked(records);
-  if (!state) {
-    // The replay passed but the rebuild did not: reported as a bad payload.
-    verdict.failure = ReasonCode::InvalidPayload;
-    return std::unexpected(std::move(verdict));
-  }
-  return std::move(*state);
+  Replay replayed = replay_log(records, rules);
+  if (replayed.verdict.failure) return std::unexpected(std::move(replayed.verdict));
+  return std::move(replayed.state);
 }
 
 }  // namespace quintrel::verify

@@ -30,8 +30,16 @@ struct LogVerdict {
 // Never fails as an operation: every problem is reported in `failure`.
 LogVerdict verify_log(std::span<const record::Record> records, const VerifierRules& rules);
 
-// Replays the records under the rules, then rebuilds the state from them; on
-// failure, the replay's verdict with its failure reason.
+// The same replay, keeping the state it folded: on success the derived State
+// of the records (what build_state_unchecked gives for a log that replays),
+// on failure an empty one.
+struct Replay {
+  LogVerdict verdict;
+  state::State state;
+};
+Replay replay_log(std::span<const record::Record> records, const VerifierRules& rules);
+
+// The replay's state alone; on failure, the replay's verdict with its reason.
 std::expected<state::State, LogVerdict> verify_and_build_state(std::span<const record::Record> records,
                                                                const VerifierRules& rules);
 

@@ -118,10 +118,10 @@ TEST(KindChecks, Evolution) {
   auto continuation = [](const Id& of, const Id& anchor) { return candidate(B::continuation, of, {cause(anchor)}); };
   // A selection of c1 under an approval by "user" expiring at `expiry`.
   auto approved = [](World& w, uint64_t expiry) {
-    w.log.rules.selection_requires_approval = true;
     SelectionData s = World::chose({w.c1}, {w.c1});
     Id subject = selection_approval_subject_hash("user", std::nullopt, s).value();
     Id a = w.log.accept(draft(Kind::Approval, "user", ApprovalData{subject, {}, kScope, "user", expiry}));
+    w.log.rules.selection_requires_approval = true;
     return w.selection(s, {require(w.c1), require(a)});
   };
   const char* attested = "quintrel.evaluation.attested.v1";

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <map>
+#include <stdexcept>
 
 #include "base/schema.h"
-#include "record/evidence.h"
-#include "record/refs.h"
 #include "record/schema.h"
-#include "state/incremental.h"
 #include "verify/record_checks.h"
 
 namespace quintrel::fixture {
@@ -31,32 +29,41 @@ const record::Ed25519Signer& signer(uint8_t seed) {
 }
 
 Record make_verdict(const Record& subject, Judgement judgement) {
-  Record v{{}, subject.space, subject.thread, subject.time + 1, {"verifier", AuthorType::Verifier, std::nullopt},
-           Kind::Verdict, schema("quintrel.verdict.v1"), base::to_bytes(json(record::verdict_for(judgement))),
-           {cause(subject.id)}, Evidence::Deterministic};
-  Log::seal(v);
-  return v;
+  return log::materialize_verdict(subject, subject.time + 1, record::verdict_for(judgement)).value();
+}
+
+Log::Log() : files_(std::make_unique<base::MemFileSystem>()) { open(); }
+
+void Log::open() {
+  writer_.reset();  // releases the lock
+  auto w = log::LogWriter::open_with_max_bytes("/log", rules, UINT64_MAX, *files_);
+  if (!w) {
+    ADD_FAILURE() << "opening the test log: " << w.error().message();
+    throw std::runtime_error(w.error().message());
+  }
+  writer_.emplace(std::move(*w));
+  opened_rules_ = rules;
+}
+
+log::RecordInput Log::input(const Draft& d) const {
+  log::RecordInput in;
+  in.space = in.thread = d.space.value_or(rules.space);
+  auto role = rules.author_roles.find(d.author);
+  in.author = {d.author, d.type.value_or(role != rules.author_roles.end() ? role->second : AuthorType::User), {}};
+  in.kind = d.kind;
+  auto first = std::ranges::find_if(record::schemas(), [&](const auto& s) { return s.kind == d.kind; });
+  in.schema = d.schema.value_or(record::schema_id(first->schema));
+  in.data = base::to_bytes(d.data);
+  in.refs = d.refs;
+  return in;
 }
 
 Record Log::stamp(const Draft& d) const {
-  Record r;
-  r.space = r.thread = d.space.value_or(rules.space);
-  r.time = records_.size() + 1;
-  auto role = rules.author_roles.find(d.author);
-  r.author = {d.author, d.type.value_or(role != rules.author_roles.end() ? role->second : AuthorType::User), {}};
-  r.kind = d.kind;
-  auto first = std::ranges::find_if(record::schemas(), [&](const auto& s) { return s.kind == d.kind; });
-  r.schema = d.schema.value_or(record::schema_id(first->schema));
-  r.data = base::to_bytes(d.data);
-  r.refs = d.refs;
-  record::sort_and_dedup_refs(r.refs);
-  std::vector<Evidence> inputs;
-  verify::Prior prior(records_, index_);
-  for (const auto& ref : r.refs)
-    if (const Record* target = prior.find(ref.target))
-      if (auto e = state_.ref_evidence(ref, *target)) inputs.push_back(*e);
-  r.evidence = d.evidence.value_or(record::derive_evidence(r.schema, inputs));
-  seal(r, d.signer);
+  Record r = writer_->stamp(input(d), writer_->state(), d.signer).value();
+  if (d.evidence) {
+    r.evidence = *d.evidence;
+    seal(r, d.signer);
+  }
   return r;
 }
 
@@ -66,19 +73,20 @@ void Log::seal(Record& r, const record::Ed25519Signer* signer) {
 }
 
 Judgement Log::judge(const Record& record) const {
-  return verify::check_record(record, verify::Prior(records_, index_), rules, state_);
+  return verify::check_record(record, writer_->prior(), rules, writer_->state());
 }
 
 Commit Log::commit(const Draft& draft) {
-  const Record record = stamp(draft);
-  const Judgement judgement = judge(record);
-  for (const Record& r : {record, make_verdict(record, judgement)}) {
-    index_.insert(records_.size(), r);
-    records_.push_back(r);
+  EXPECT_FALSE(draft.evidence) << "a commit derives the evidence class";
+  if (!(rules == opened_rules_)) open();
+  log::LogWriter& w = *writer_;
+  auto out = draft.signer ? w.commit_signed(input(draft), rules, w.state(), *draft.signer)
+                          : w.commit(input(draft), rules, w.state());
+  if (!out) {
+    ADD_FAILURE() << "commit failed: " << out.error().message();
+    throw std::runtime_error(out.error().message());
   }
-  EXPECT_TRUE(state::apply_record(state_, record, record::verdict_for(judgement)).has_value());
-  state_.applied_up_to = records_.back().time;
-  return {record.id, judgement};
+  return {out->id, out->reason};
 }
 
 Id Log::accept(const Draft& draft) {

@@ -1,15 +1,19 @@
-// Test records two ways. Log builds logs the way the log writer does: refs
-// sorted, times 1, 2, 3..., evidence derived, ids computed, each record judged
-// against the log so far, followed by its Verdict and folded into the state.
-// raw_record builds one record directly: refs as given, an id chosen by the test.
+// Test records two ways. Log commits through a log writer over files in
+// memory: refs sorted, times 1, 2, 3..., evidence derived, ids computed, each
+// record judged against the log so far, followed by its Verdict and folded
+// into the state. raw_record builds one record directly: refs as given, an id
+// chosen by the test.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/mem_file_system.h"
+#include "log/writer.h"
 #include "record/activity_payloads.h"
 #include "record/record.h"
 #include "record/sign.h"
@@ -89,9 +93,14 @@ struct Commit {
   Judgement judgement;
 };
 
+// The writer's directory is "/log" in the log's own files; the size limit is
+// lifted. Changing `rules` reopens the writer under them at the next commit,
+// which replays the log so far under the new rules.
 class Log {
  public:
   verify::VerifierRules rules = test_rules();
+
+  Log();
 
   // The record this log would append next, unjudged.
   Record stamp(const Draft& draft) const;
@@ -100,18 +109,25 @@ class Log {
 
   Judgement judge(const Record& record) const;
   Judgement judge(const Draft& draft) const { return judge(stamp(draft)); }
-  // Judges, appends with its Verdict and folds into the state.
+  // Commits through the writer (a draft's evidence cannot be chosen here).
   Commit commit(const Draft& draft);
   // Commits and expects acceptance.
   Id accept(const Draft& draft);
 
-  const std::vector<Record>& records() const { return records_; }
-  const state::State& state() const { return state_; }
+  const std::vector<Record>& records() const { return writer_->records(); }
+  const state::State& state() const { return writer_->state(); }
+  log::LogWriter& writer() { return *writer_; }
+  base::MemFileSystem& files() { return *files_; }
+
+  // What a commit hands the writer for `draft`.
+  log::RecordInput input(const Draft& draft) const;
 
  private:
-  std::vector<Record> records_;
-  verify::PriorIndex index_;
-  state::State state_;
+  void open();
+
+  std::unique_ptr<base::MemFileSystem> files_;
+  std::optional<log::LogWriter> writer_;
+  verify::VerifierRules opened_rules_;
 };
 
 }  // namespace quintrel::fixture

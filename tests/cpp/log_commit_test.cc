@@ -1,0 +1,291 @@
+// Committing: what a commit stores and refuses, the caller's state, and every
+// file operation of a commit or an opening failing in turn, with and without
+// a power loss afterwards.
+#include "faulty_file_system.h"
+#include "log/intent.h"
+#include "log_fixture.h"
+#include "record/evolution_payloads.h"
+#include "state/build.h"
+
+namespace quintrel::fixture {
+namespace {
+
+using base::MemFileSystem;
+using log::LogError;
+using log::LogWriter;
+using K = LogError::Kind;
+
+const Id kScope = base::sha256("scope");
+
+Draft request(std::string objective, std::string author = "user", std::vector<Ref> refs = {}) {
+  return draft(Kind::Request, std::move(author), record::RequestData{std::move(objective), kScope}, std::move(refs));
+}
+
+std::expected<LogWriter, LogError> open_at(base::FileSystem& fs, const std::string& dir = "/log",
+                                           uint64_t max_bytes = log::kMaxLogBytes) {
+  return LogWriter::open_with_max_bytes(dir, test_rules(), max_bytes, fs);
+}
+
+TEST(LogCommit, StoredRecords) {
+  Log log;
+  LogWriter& w = log.writer();
+  const Id a = log.accept(request("a"));
+  EXPECT_EQ(log.records()[0].time, 1u);
+  EXPECT_EQ(log.records()[1].time, 2u);
+  EXPECT_EQ(w.next_time(), 3u);
+
+  // Refs stored sorted and once; the signature and id cover that order.
+  const Id b = log.accept(request("b"));
+  Draft d = request("c", "user", {use(b), require(a), use(b), use(a)});
+  d.signer = &signer(2);
+  const Id c = log.accept(d);
+  const Record& stored = log.records()[4];
+  EXPECT_EQ(stored.id, c);
+  std::vector<Ref> sorted = {use(a), use(b), require(a)};
+  std::ranges::sort(sorted);  // by type, then by target bytes
+  EXPECT_EQ(stored.refs, sorted);
+  EXPECT_EQ(record::verified_key(stored), signer(2).public_key());
+
+  // A rejected record is committed with its Reject Verdict and reported.
+  auto out = w.commit(log.input(request("d", "user", {use(base::sha256("elsewhere"))})), log.rules, w.state());
+  ASSERT_TRUE(out);
+  EXPECT_EQ(*out, (log::CommitOutcome{log.records()[6].id, false, ReasonCode::RefUnresolved}));
+  EXPECT_EQ(log.records()[6].evidence, Evidence::Reported);  // the unknown ref adds nothing
+  EXPECT_EQ(log.records()[7], make_verdict(log.records()[6], ReasonCode::RefUnresolved));
+
+  EXPECT_EQ(log.files().list("/log"), (std::vector<std::string>{".lock", "records.log"}));
+  EXPECT_EQ(w.state(), state::build_state_unchecked(log.records()).value());
+}
+
+// Refusals before the durable phase write nothing and leave the writer usable.
+TEST(LogCommit, RefusedWithNothingWritten) {
+  Log grown;
+  grown.accept(request("a"));
+  const auto before = grown.files().contents("/log/records.log").value();
+  grown.accept(request("b"));
+  const uint64_t growth = grown.files().contents("/log/records.log")->size() - before.size();
+
+  MemFileSystem fs;
+  (void)fs.make_dir("/log");
+  auto other_rules = test_rules();
+  other_rules.max_considered = 7;
+  const struct {
+    const char* name;
+    uint64_t max_bytes;
+    std::function<std::expected<log::CommitOutcome, LogError>(LogWriter&, log::RecordInput)> commit;
+    std::string want;
+  } cases[] = {
+      {"stale state", log::kMaxLogBytes,
+       [](LogWriter& w, log::RecordInput in) {
+         state::State stale = w.state();
+         stale.applied_up_to -= 1;
+         return w.commit(std::move(in), test_rules(), stale);
+       },
+       "derived state does not match the current log; rebuild it before committing"},
+      {"other rules", log::kMaxLogBytes,
+       [&](LogWriter& w, log::RecordInput in) { return w.commit(std::move(in), other_rules, w.state()); },
+       "commit rules differ from the rules used to open this writer"},
+      {"one byte over the limit", before.size() + growth - 1,
+       [](LogWriter& w, log::RecordInput in) { return w.commit(std::move(in), test_rules(), w.state()); },
+       "log size of " + std::to_string(before.size() + growth) + " bytes exceeds configured limit of " +
+           std::to_string(before.size() + growth - 1) + " bytes"},
+  };
+  for (const auto& c : cases) {
+    fs.put("/log/records.log", before);
+    auto w = open_at(fs, "/log", c.max_bytes);
+    ASSERT_TRUE(w) << c.name;
+    auto out = c.commit(*w, grown.input(request("b")));
+    EXPECT_EQ(out ? "committed" : out.error().message(), c.want) << c.name;
+    EXPECT_EQ(fs.contents("/log/records.log"), before) << c.name;
+    EXPECT_EQ(fs.list("/log"), (std::vector<std::string>{".lock", "records.log"})) << c.name;
+    EXPECT_FALSE(w->poisoned()) << c.name;
+  }
+  // At the limit exactly, the same commit goes through.
+  auto w = open_at(fs, "/log", before.size() + growth);
+  ASSERT_TRUE(w->commit(grown.input(request("b")), test_rules(), w->state()));
+  EXPECT_EQ(w->records(), grown.records());
+}
+
+// The writer's own state passes its check by identity; another state object
+// passes when equal, and both follow the commit.
+TEST(LogCommit, CallersState) {
+  Log log;
+  log.accept(request("a"));
+  LogWriter& w = log.writer();
+  state::State mine = w.state();
+  ASSERT_TRUE(w.commit(log.input(request("b")), log.rules, mine));
+  EXPECT_EQ(mine, w.state());
+  EXPECT_EQ(mine.applied_up_to, 4u);
+  ASSERT_TRUE(w.commit(log.input(request("c")), log.rules, w.state()));
+  EXPECT_EQ(w.commit(log.input(request("d")), log.rules, mine).error().kind, K::StateMismatch);
+  EXPECT_EQ(w.state(), state::build_state_unchecked(w.records()).value());
+}
+
+// Directories the opening creates are synced into their parents, and the
+// log directory once its files exist: a power loss keeps the whole log.
+TEST(LogCommit, NewDirectoriesSurvivePowerLoss) {
+  MemFileSystem fs;
+  Log log;
+  {
+    auto w = open_at(fs, "/a/b/log");
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(w->commit(log.input(request("a")), log.rules, w->state()));
+  }
+  fs.crash();
+  auto w = open_at(fs, "/a/b/log");
+  ASSERT_TRUE(w) << w.error().message();
+  EXPECT_EQ(w->records().size(), 2u);
+
+  // A fresh directory and its empty log survive too.
+  { ASSERT_TRUE(open_at(fs, "/a/c/log")); }
+  fs.crash();
+  EXPECT_EQ(fs.list("/a/c/log"), (std::vector<std::string>{".lock", "records.log"}));
+}
+
+// The nth call of one kind during a commit fails. Before the first intent is
+// in place nothing is durable: the writer stays usable and a retry gives the
+// log a run without the failure gives. After it the writer is poisoned, and a
+// reopening, after a power loss or not, keeps every acknowledged commit and
+// completes or cuts the failed one.
+TEST(LogFaults, EveryCallOfACommit) {
+  Log clean;
+  clean.accept(request("a"));
+  clean.commit(request("b", "nobody"));
+  const Draft failing = request("c", "user", {use(clean.records()[0].id)});
+  const size_t acknowledged = clean.records().size();
+  clean.accept(failing);
+  const std::vector<Record> complete = clean.records();
+
+  // The calls of the failing commit, in order.
+  std::vector<base::Op> calls;
+  {
+    MemFileSystem mem;
+    base::FaultyFileSystem fs(mem);
+    auto w = open_at(fs);
+    ASSERT_TRUE(w->commit(clean.input(request("a")), clean.rules, w->state()));
+    ASSERT_TRUE(w->commit(clean.input(request("b", "nobody")), clean.rules, w->state()));
+    fs.calls().clear();
+    ASSERT_TRUE(w->commit(clean.input(failing), clean.rules, w->state()));
+    calls = fs.calls();
+  }
+  const size_t first_intent_done = std::ranges::find(calls, base::Op::SyncDir) - calls.begin();
+  ASSERT_LT(first_intent_done, calls.size());
+
+  struct Mode {
+    int code;
+    bool short_write;
+  };
+  size_t runs = 0;
+  std::map<base::Op, int> seen;
+  for (size_t at = 0; at < calls.size(); ++at) {
+    const base::Op op = calls[at];
+    const int nth = ++seen[op];
+    std::vector<Mode> modes = {{EIO, false}, {ENOSPC, false}};
+    if (op == base::Op::Write) modes.insert(modes.end(), {{ENOSPC, true}, {0, true}});
+    for (const Mode& mode : modes)
+      for (bool power_loss : {false, true}) {
+        SCOPED_TRACE(std::string(base::kOpNames[static_cast<int>(op)]) + " #" + std::to_string(nth) + ", errno " +
+                     std::to_string(mode.code) + (mode.short_write ? ", short write" : "") +
+                     (power_loss ? ", power loss" : ""));
+        ++runs;
+        MemFileSystem mem;
+        base::FaultyFileSystem fs(mem);
+        std::optional<LogWriter> w(open_at(fs).value());
+        ASSERT_TRUE(w->commit(clean.input(request("a")), clean.rules, w->state()));
+        ASSERT_TRUE(w->commit(clean.input(request("b", "nobody")), clean.rules, w->state()));
+        fs.arm({op, nth, mode.code, mode.short_write});
+        auto out = w->commit(clean.input(failing), clean.rules, w->state());
+        fs.disarm();
+        ASSERT_TRUE(fs.struck());
+        const bool durable = at > first_intent_done;
+        if (mode.code == 0) {
+          ASSERT_TRUE(out) << out.error().message();  // a short write alone is written on
+        } else {
+          ASSERT_FALSE(out);
+          EXPECT_EQ(out.error(), LogError::io_error(base::os_error(mode.code)));
+          EXPECT_EQ(w->poisoned(), durable);
+          if (durable) {
+            EXPECT_EQ(w->commit(clean.input(failing), clean.rules, w->state()).error().kind, K::Poisoned);
+          } else {
+            ASSERT_TRUE(w->commit(clean.input(failing), clean.rules, w->state()));
+            EXPECT_EQ(w->records(), complete);
+          }
+        }
+        const bool acknowledged_all = out || !durable;
+        w.reset();
+        if (power_loss) mem.crash();
+        auto reopened = open_at(mem);
+        ASSERT_TRUE(reopened) << reopened.error().message();
+        const auto& records = reopened->records();
+        if (acknowledged_all) {
+          EXPECT_EQ(records, complete);
+        } else {
+          EXPECT_TRUE(records == complete ||
+                      records == std::vector<Record>(complete.begin(), complete.begin() + acknowledged));
+        }
+        EXPECT_FALSE(mem.contents("/log/.intent"));
+        EXPECT_TRUE(reopened->commit(clean.input(request("z")), clean.rules, reopened->state()));
+      }
+  }
+  EXPECT_EQ(runs, 2 * 2 * calls.size() + 2 * 2 * static_cast<size_t>(seen[base::Op::Write]));
+}
+
+// The nth call of one kind during an opening that cuts a torn tail, recovers
+// a record without its Verdict and removes a stale intent, or that creates
+// its directories: the opening fails with that error and leaves nothing that
+// a later opening does not mend.
+TEST(LogFaults, EveryCallOfAnOpening) {
+  Log source;
+  source.accept(request("a"));
+  source.accept(request("b"));
+  const std::string bytes = source.files().contents("/log/records.log").value();
+  const size_t torn = bytes.size() - 9;  // inside the last Verdict's frame
+
+  for (const std::string dir : {"/log", "/new/log"}) {
+    auto prepare = [&](MemFileSystem& mem) {
+      if (dir != "/log") return;
+      (void)mem.make_dir("/log");
+      (void)mem.sync_dir("/");
+      mem.put("/log/records.log", bytes.substr(0, torn));
+      mem.put("/log/.intent", "{}");
+    };
+    std::vector<base::Op> calls;
+    std::vector<Record> want;
+    {
+      MemFileSystem mem;
+      prepare(mem);
+      base::FaultyFileSystem fs(mem);
+      auto w = open_at(fs, dir);
+      ASSERT_TRUE(w);
+      calls = fs.calls();
+      want = w->records();
+    }
+    std::map<base::Op, int> seen;
+    for (base::Op op : calls) {
+      const int nth = ++seen[op];
+      for (bool power_loss : {false, true}) {
+        SCOPED_TRACE(dir + ": " + std::string(base::kOpNames[static_cast<int>(op)]) + " #" + std::to_string(nth) +
+                     (power_loss ? ", power loss" : ""));
+        MemFileSystem mem;
+        prepare(mem);
+        base::FaultyFileSystem fs(mem);
+        fs.arm({op, nth, EIO});
+        auto failed = open_at(fs, dir);
+        if (failed) {
+          EXPECT_EQ(op, base::Op::MakeDir);  // the directory was there all along
+        } else {
+          EXPECT_EQ(failed.error().message(), "I/O error: Input/output error (os error 5)");
+        }
+        failed = std::unexpected(LogError{});  // releases the lock
+        if (power_loss) mem.crash();
+        auto w = open_at(mem, dir);
+        ASSERT_TRUE(w) << w.error().message();
+        EXPECT_EQ(w->records(), want);
+        EXPECT_FALSE(mem.contents(dir + "/.intent"));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quintrel::fixture

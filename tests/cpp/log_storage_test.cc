@@ -1,0 +1,215 @@
+// The frame file, the commit intent and the opening of a log directory: the
+// error texts, the failure situations of opening, and a log cut at every
+// byte offset.
+#include "faulty_file_system.h"
+#include "log/intent.h"
+#include "log_fixture.h"
+#include "record/evolution_payloads.h"
+#include "state/build.h"
+
+namespace quintrel::fixture {
+namespace {
+
+using base::MemFileSystem;
+using log::LogError;
+using log::LogWriter;
+
+const Id kScope = base::sha256("scope");
+
+Draft request(std::string objective, std::string author = "user") {
+  return draft(Kind::Request, std::move(author), record::RequestData{std::move(objective), kScope});
+}
+
+// Unsigned, signed, rejected and retracting commits: eight records.
+struct Sample {
+  Log log;
+  std::string bytes;            // records.log
+  std::vector<size_t> offsets;  // where each frame starts, and the end
+  Sample() {
+    Id a = log.accept(request("a"));
+    Draft signed_request = request("b");
+    signed_request.signer = &signer(1);
+    log.accept(signed_request);
+    log.commit(request("c", "nobody"));
+    log.accept(draft(Kind::Retraction, "user", record::RetractionData{a, "wrong"}, {cause(a)}));
+    bytes = log.files().contents("/log/records.log").value();
+    offsets = {0};
+    for (const Record& r : log.records()) offsets.push_back(offsets.back() + 4 + base::canonical_json(r)->size());
+  }
+  // The frames of records [from, to).
+  std::string frames(size_t from, size_t to) const { return bytes.substr(offsets[from], offsets[to] - offsets[from]); }
+};
+const Sample& sample() {
+  static const Sample s;
+  return s;
+}
+
+std::string frame(std::string_view body) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(body.size() >> (24 - 8 * i));
+  return out.append(body);
+}
+
+// A log directory "/log" in memory holding `content` as records.log.
+struct Dir {
+  MemFileSystem fs;
+  explicit Dir(std::string content) {
+    (void)fs.make_dir("/log");
+    fs.put("/log/records.log", std::move(content));
+  }
+  std::expected<LogWriter, LogError> open(const verify::VerifierRules& rules = test_rules(),
+                                          uint64_t max_bytes = log::kMaxLogBytes) {
+    return LogWriter::open_with_max_bytes("/log", rules, max_bytes, fs);
+  }
+  std::string file() const { return fs.contents("/log/records.log").value_or("<none>"); }
+};
+
+std::string message_of(const std::expected<LogWriter, LogError>& w) { return w ? "opened" : w.error().message(); }
+
+TEST(LogErrors, Messages) {
+  using K = LogError::Kind;
+  const std::pair<LogError, std::string> cases[] = {
+      {LogError::of(K::Locked), "log is already locked by another writer"},
+      {LogError::io_error(base::os_error(ENOSPC)), "I/O error: No space left on device (os error 28)"},
+      {LogError::io_error(base::invalid_data("Failed to deserialize record: x")),
+       "I/O error: Failed to deserialize record: x"},
+      {LogError::of(K::CorruptIntent), "corrupted commit intent during recovery"},
+      {LogError::of(K::Poisoned), "a commit entered its durable phase but did not finish; drop and reopen the writer"},
+      {LogError::of(K::TimeExhausted), "logical time counter exhausted; log accepts no further commits"},
+      {LogError::frame_too_large(4294967296),
+       "record frame of 4294967296 bytes exceeds the u32 length prefix; refusing to corrupt the log"},
+      {LogError::log_too_large(67108865, 67108864), "log size of 67108865 bytes exceeds configured limit of 67108864 bytes"},
+      {LogError::replay_failed(std::nullopt), "existing log failed replay verification"},
+      {LogError::replay_failed(ReasonCode::InvalidPayload), "existing log failed replay verification: InvalidPayload"},
+      {LogError::of(K::StateMismatch), "derived state does not match the current log; rebuild it before committing"},
+      {LogError::of(K::RulesMismatch), "commit rules differ from the rules used to open this writer"},
+      {LogError::json_error({"trailing characters", 1, 5}), "JSON error: trailing characters at line 1 column 5"},
+  };
+  for (const auto& [error, text] : cases) EXPECT_EQ(error.message(), text);
+}
+
+TEST(LogIntent, WrittenWholeAndCleared) {
+  MemFileSystem mem;
+  base::FaultyFileSystem fs(mem);
+  ASSERT_TRUE(mem.make_dir("/d"));
+  ASSERT_TRUE(mem.sync_dir("/"));
+  ASSERT_TRUE(log::CommitIntent::clear_file(fs, "/d/.intent"));
+  EXPECT_TRUE(fs.calls().empty());  // nothing to remove, nothing synced
+
+  Id id;
+  for (size_t i = 0; i < id.size(); ++i) id[i] = static_cast<uint8_t>(i * 8);
+  ASSERT_TRUE((log::CommitIntent{id, false}.write_to_file(fs, "/d/.intent")));
+  ASSERT_TRUE((log::CommitIntent{id, true}.write_to_file(fs, "/d/.intent")));
+  EXPECT_EQ(mem.contents("/d/.intent"),
+            "{\"subject_id\":[0,8,16,24,32,40,48,56,64,72,80,88,96,104,112,120,128,136,144,152,160,168,176,184,192,"
+            "200,208,216,224,232,240,248],\"written\":true}");
+  EXPECT_EQ(mem.list("/d"), std::vector<std::string>{".intent"});
+  mem.crash();  // the rename was synced into the directory
+  EXPECT_TRUE(mem.contents("/d/.intent"));
+
+  // A failed write leaves the earlier marker whole, and the temporary file.
+  fs.arm({base::Op::Sync, 1, EIO});
+  EXPECT_EQ(log::CommitIntent{}.write_to_file(fs, "/d/.intent").error().message(),
+            "I/O error: Input/output error (os error 5)");
+  EXPECT_EQ(mem.list("/d"), (std::vector<std::string>{".intent", ".intent.intent.tmp"}));
+  EXPECT_NE(mem.contents("/d/.intent")->find("true"), std::string::npos);
+  fs.disarm();
+  ASSERT_TRUE(log::CommitIntent::clear_file(fs, "/d/.intent"));
+  mem.crash();
+  EXPECT_FALSE(mem.contents("/d/.intent"));
+}
+
+TEST(LogOpen, FailureSituations) {
+  const Sample& s = sample();
+  const std::string& all = s.bytes;
+  const std::string first = base::canonical_json(s.log.records()[0]).value();
+  std::string at_last_time = first;
+  at_last_time.replace(at_last_time.find("\"time\":1"), 8, "\"time\":18446744073709551615");
+  auto unknown_user = test_rules();
+  unknown_user.author_roles.erase("user");
+  const struct {
+    const char* name;
+    std::string content;
+    std::string want;
+    uint64_t max_bytes = log::kMaxLogBytes;
+    verify::VerifierRules rules = test_rules();
+  } cases[] = {
+      {"empty frame", frame(""), "I/O error: Failed to deserialize record: EOF while parsing a value at line 1 column 0"},
+      {"record and more in one frame", frame(first + " x"),
+       "I/O error: Failed to deserialize record: trailing characters at line 1 column " +
+           std::to_string(first.size() + 2)},
+      {"bad frame before a torn tail", s.frames(0, 2) + frame("{}") + all.substr(0, 7),
+       "I/O error: Failed to deserialize record: missing field `id` at line 1 column 2"},
+      {"one byte over the limit", all,
+       "log size of " + std::to_string(all.size()) + " bytes exceeds configured limit of " +
+           std::to_string(all.size() - 1) + " bytes",
+       all.size() - 1},
+      {"two records without Verdicts", s.frames(0, 3) + s.frames(4, 5),
+       "existing log failed replay verification: InvalidPayload"},
+      {"log under other rules", all, "existing log failed replay verification: AuthorRoleInvalid", log::kMaxLogBytes,
+       unknown_user},
+      {"no room for the recovered Verdict", s.frames(0, 3),
+       "log size of " + std::to_string(s.offsets[4]) + " bytes exceeds configured limit of " +
+           std::to_string(s.offsets[3]) + " bytes",
+       s.offsets[3]},
+      {"unjudged record at the last time", frame(at_last_time),
+       "logical time counter exhausted; log accepts no further commits"},
+  };
+  for (const auto& c : cases) {
+    Dir d(c.content);
+    EXPECT_EQ(message_of(d.open(c.rules, c.max_bytes)), c.want) << c.name;
+    // Only a recovery's Verdict may have been appended; nothing else changes.
+    EXPECT_EQ(d.file(), c.content) << c.name;
+  }
+
+  Dir at_limit(all);
+  EXPECT_EQ(message_of(at_limit.open(test_rules(), all.size())), "opened");
+
+  MemFileSystem fs;
+  fs.put("/file", "x");
+  for (const auto& [path, want] : std::vector<std::pair<std::string, std::string>>{
+           {"/file", "I/O error: File exists (os error 17)"},
+           {"/file/log", "I/O error: Not a directory (os error 20)"},
+           {std::string("/lo\0g", 5), "I/O error: path contains a NUL character"}}) {
+    EXPECT_EQ(message_of(LogWriter::open_with_max_bytes(path, test_rules(), log::kMaxLogBytes, fs)), want) << path;
+  }
+  EXPECT_EQ(fs.list("/"), std::vector<std::string>{"file"});
+}
+
+TEST(LogOpen, RecoveryAndStaleIntent) {
+  const Sample& s = sample();
+  // A record whose Verdict never reached the file gets the Verdict it would
+  // have had, at its time + 1; a stale intent goes either way.
+  for (size_t cut : {s.offsets[5], s.offsets[6] - 1}) {
+    Dir d(s.bytes.substr(0, cut));
+    d.fs.put("/log/.intent", "{}");
+    auto w = d.open();
+    ASSERT_TRUE(w) << w.error().message();
+    EXPECT_EQ(d.file(), s.frames(0, 6));
+    EXPECT_EQ(d.fs.list("/log"), (std::vector<std::string>{".lock", "records.log"}));
+    EXPECT_EQ(w->next_time(), 7u);
+    EXPECT_EQ(w->state(), state::build_state_unchecked(w->records()).value());
+  }
+}
+
+// Every prefix of a log opens, keeps every commit complete before the cut,
+// completes the one whose record is whole, and leaves no intent behind.
+TEST(LogOpen, CutAtEveryByte) {
+  const Sample& s = sample();
+  const auto& records = s.log.records();
+  for (size_t cut = 0; cut <= s.bytes.size(); ++cut) {
+    Dir d(s.bytes.substr(0, cut));
+    d.fs.put("/log/.intent", "{}");
+    auto w = d.open();
+    ASSERT_TRUE(w) << cut << ": " << w.error().message();
+    size_t whole = 0;
+    while (whole < records.size() && s.offsets[whole + 1] <= cut) ++whole;
+    const size_t kept = whole + whole % 2;
+    ASSERT_EQ(w->records(), std::vector<Record>(records.begin(), records.begin() + kept)) << cut;
+    ASSERT_EQ(d.file(), s.frames(0, kept)) << cut;
+    ASSERT_FALSE(d.fs.contents("/log/.intent")) << cut;
+  }
+}
+
+}  // namespace
+}  // namespace quintrel::fixture
