@@ -6,26 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace quintrel::manifest {
-
-ManifestError os_error(int code) {
-  char buf[256];
-  // The GNU form returns the text, which need not be in buf.
-  const char* text = strerror_r(code, buf, sizeof buf);
-  return ManifestError{ManifestError::Kind::Os, code,
-                       std::string(text) + " (os error " + std::to_string(code) + ")"};
-}
-
-ManifestError invalid_data(std::string_view text) {
-  return ManifestError{ManifestError::Kind::InvalidData, 0, std::string(text)};
-}
-
-void Fd::reset() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
 
 namespace {
 
@@ -61,25 +43,20 @@ std::expected<std::pair<dev_t, ino_t>, ManifestError> identity(int fd) {
 }
 
 std::expected<std::vector<DirEntry>, ManifestError> list_dir(int dir_fd) {
-  // fdopendir takes the descriptor it is given; the caller keeps its own.
+  // The stream takes the descriptor it is given; the caller keeps its own.
   int dup_fd = ::fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
   if (dup_fd < 0) return std::unexpected(os_error(errno));
-  DIR* dir = ::fdopendir(dup_fd);
+  auto dir = base::DirStream::from_fd(dup_fd);
   if (!dir) {
-    int err = errno;
     ::close(dup_fd);
-    return std::unexpected(os_error(err));
+    return std::unexpected(dir.error());
   }
   std::vector<DirEntry> out;
   for (;;) {
-    errno = 0;
-    const dirent* d = ::readdir(dir);
-    if (!d) {
-      int err = errno;
-      ::closedir(dir);
-      if (err != 0) return std::unexpected(os_error(err));
-      return out;
-    }
+    auto next = dir->next();
+    if (!next) return std::unexpected(next.error());
+    const dirent* d = *next;
+    if (!d) return out;
     const char* n = d->d_name;
     if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
     EntryType type;

@@ -10,9 +10,9 @@
 #include <expected>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "base/file.h"
 #include "base/hash.h"
 #include "manifest/manifest.h"
 
@@ -24,33 +24,9 @@ inline constexpr std::string_view kBadGitlinkText = "gitlink OID is not a 40- or
 inline constexpr std::string_view kChangedTypeText = "entry changed type during the manifest walk";
 inline constexpr std::string_view kDirTwiceText = "directory reached twice during the manifest walk";
 
-// "<system message> (os error N)".
-ManifestError os_error(int code);
-ManifestError invalid_data(std::string_view text);
-
-// An owned file descriptor.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      reset();
-      fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset();
-
- private:
-  int fd_ = -1;
-};
+using base::Fd;
+using base::invalid_data;
+using base::os_error;
 
 // The type of a listed entry, as far as the walk cares.
 enum class EntryType : uint8_t { Directory, File, Symlink, Other, Unknown };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "base/file.h"
 #include "base/hash.h"
 
 namespace quintrel::manifest {
@@ -45,14 +46,8 @@ using Gitlinks = std::map<std::string, std::string>;
 using ManifestDocument = std::map<std::string, ManifestValue>;
 
 // Why a walk ended: an operating-system failure ("No such file or directory
-// (os error 2)") or something a manifest cannot represent.
-struct ManifestError {
-  enum class Kind : uint8_t { Os, InvalidData };
-  Kind kind = Kind::Os;
-  int os_code = 0;  // errno of an operating-system failure, else 0
-  std::string message;
-  bool operator==(const ManifestError&) const = default;
-};
+// (os error 2)") or something a manifest cannot represent (InvalidData).
+using ManifestError = base::IoError;
 
 // Walks `path` (followed if it is itself a link) and returns its entries:
 // each directory's files and links in unsigned byte order of their names,
