@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace quintrel::manifest {
@@ -80,7 +81,8 @@ std::expected<EntryType, ManifestError> entry_type_at(int dir_fd, const char* na
   return EntryType::Other;
 }
 
-std::expected<FileHash, ManifestError> hash_file_at(int dir_fd, const char* name, std::vector<char>& buffer) {
+std::expected<FileHash, ManifestError> hash_file_at(int dir_fd, const char* name, std::string_view path,
+                                                    std::vector<char>& buffer) {
   // Non-blocking so that a FIFO put in the file's place cannot stall the open.
   int raw = open_retry(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (raw < 0) {
@@ -93,15 +95,23 @@ std::expected<FileHash, ManifestError> hash_file_at(int dir_fd, const char* name
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(os_error(errno));
   if (!S_ISREG(st.st_mode)) return std::unexpected(invalid_data(kChangedTypeText));
   base::Sha256 h;
-  for (;;) {
-    ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
+  // Reading to end of file would let a writer that keeps appending keep the walk reading.
+  auto left = static_cast<uint64_t>(st.st_size);
+  while (left > 0) {
+    ssize_t got = ::read(fd.get(), buffer.data(), std::min<uint64_t>(buffer.size(), left));
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(os_error(errno));
     }
-    if (got == 0) break;
+    if (got == 0) break;  // shorter than at open: reported below
     h.update(buffer.data(), static_cast<size_t>(got));
+    left -= static_cast<uint64_t>(got);
   }
+  struct stat after;
+  if (::fstat(fd.get(), &after) != 0) return std::unexpected(os_error(errno));
+  if (left != 0 || after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+      after.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+    return std::unexpected(invalid_data(std::string(kFileChangedText) + ": " + std::string(path)));
   return FileHash{h.finish(), (st.st_mode & S_IXUSR) != 0};
 }
 

@@ -23,6 +23,8 @@ inline constexpr std::string_view kNonUtf8Text = "non-UTF-8 path is not represen
 inline constexpr std::string_view kBadGitlinkText = "gitlink OID is not a 40- or 64-hex string";
 inline constexpr std::string_view kChangedTypeText = "entry changed type during the manifest walk";
 inline constexpr std::string_view kDirTwiceText = "directory reached twice during the manifest walk";
+// Followed by ": " and the file's relative path.
+inline constexpr std::string_view kFileChangedText = "file changed during the manifest walk";
 
 using base::Fd;
 using base::invalid_data;
@@ -58,8 +60,12 @@ struct FileHash {
 };
 
 // Hashes the regular file `name` of `dir_fd` in chunks of `buffer.size()`;
-// a link, FIFO, directory or device there fails with kChangedTypeText.
-std::expected<FileHash, ManifestError> hash_file_at(int dir_fd, const char* name, std::vector<char>& buffer);
+// a link, FIFO, directory or device there fails with kChangedTypeText. Only
+// the size the file had when opened is read; a file whose size or
+// modification time differs after hashing fails with kFileChangedText naming
+// `path`.
+std::expected<FileHash, ManifestError> hash_file_at(int dir_fd, const char* name, std::string_view path,
+                                                    std::vector<char>& buffer);
 
 // The target text of the symbolic link `name` of `dir_fd`; anything other
 // than a link there fails with kChangedTypeText.

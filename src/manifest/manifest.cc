@@ -30,7 +30,7 @@ bool valid_object_id(std::string_view oid) {
 struct Frame {
   Fd fd;                             // closed while evicted
   std::string name;                  // its name in its parent, for reopening
-  std::string prefix;                // its relative path ("" for the root)
+  size_t path_size = 0;              // its relative path is the walk's path cut to this ("" for the root)
   std::vector<std::string> subdirs;  // ascending; walked from the back
 };
 
@@ -42,7 +42,7 @@ class Walk {
   std::expected<void, ManifestError> run(const std::string& path) {
     auto root = open_root(path);
     if (!root) return std::unexpected(root.error());
-    Frame frame{std::move(*root), {}, {}, {}};
+    Frame frame{std::move(*root), {}, 0, {}};
     if (auto ok = visit(frame); !ok) return ok;
     frames_.push_back(std::move(frame));
     while (!frames_.empty()) {
@@ -59,7 +59,9 @@ class Walk {
       auto fd = open_dir_at(top.fd.get(), child.name.c_str());
       if (!fd) return std::unexpected(fd.error());
       child.fd = std::move(*fd);
-      child.prefix = join(top.prefix, child.name);
+      path_.resize(top.path_size);
+      append_name(child.name);
+      child.path_size = path_.size();
       if (auto ok = visit(child); !ok) return ok;
       if (!child.subdirs.empty()) push(std::move(child));
     }
@@ -67,16 +69,15 @@ class Walk {
   }
 
  private:
-  static std::string join(const std::string& prefix, std::string_view name) {
-    if (prefix.empty()) return std::string(name);
-    std::string out;
-    out.reserve(prefix.size() + 1 + name.size());
-    out.append(prefix).push_back('/');
-    out.append(name);
-    return out;
+  // The path grows and shrinks with the walk: one buffer as long as the
+  // deepest path, where a copy per directory would hold depth^2 bytes.
+  void append_name(std::string_view name) {
+    if (!path_.empty()) path_.push_back('/');
+    path_.append(name);
   }
 
-  // Lists an opened directory: appends its files and links, notes its subdirectories.
+  // Lists an opened directory, whose path is path_: appends its files and
+  // links, notes its subdirectories.
   std::expected<void, ManifestError> visit(Frame& dir) {
     auto id = identity(dir.fd.get());
     if (!id) return std::unexpected(id.error());
@@ -89,8 +90,9 @@ class Walk {
     for (DirEntry& e : entries) {
       if (!base::valid_utf8(e.name)) return std::unexpected(invalid_data(kNonUtf8Text));
       if (e.name == ".git") continue;
-      std::string path = join(dir.prefix, e.name);
-      if (gitlinks_.contains(path)) continue;
+      path_.resize(dir.path_size);
+      append_name(e.name);
+      if (gitlinks_.contains(path_)) continue;
       const int fd = dir.fd.get();
       const char* name = e.name.c_str();
       EntryType type = e.type;
@@ -104,16 +106,16 @@ class Walk {
           dir.subdirs.push_back(std::move(e.name));
           break;
         case EntryType::File: {
-          auto h = hash_file_at(fd, name, buffer_);
+          auto h = hash_file_at(fd, name, path_, buffer_);
           if (!h) return std::unexpected(h.error());
-          out_.push_back({std::move(path), h->digest, h->executable ? ManifestMode::Executable : ManifestMode::File});
+          out_.push_back({path_, h->digest, h->executable ? ManifestMode::Executable : ManifestMode::File});
           break;
         }
         case EntryType::Symlink: {
           auto target = read_link_at(fd, name);
           if (!target) return std::unexpected(target.error());
           if (!base::valid_utf8(*target)) return std::unexpected(invalid_data(kNonUtf8Text));
-          out_.push_back({std::move(path), base::sha256(*target), ManifestMode::Symlink});
+          out_.push_back({path_, base::sha256(*target), ManifestMode::Symlink});
           break;
         }
         case EntryType::Other:
@@ -156,6 +158,7 @@ class Walk {
   const Gitlinks& gitlinks_;
   std::vector<ManifestEntry>& out_;
   std::vector<char> buffer_;
+  std::string path_;
   std::vector<Frame> frames_;
   size_t lowest_open_ = 0;
   std::set<std::pair<dev_t, ino_t>> seen_;

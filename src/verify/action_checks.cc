@@ -19,7 +19,7 @@ std::optional<std::expected<Id, ReasonCode>> class_approval(const state::ClassAp
   const Id& a = entry->second;
   const Record* approval = prior.find(a);
   if (!approval || !state.in_force(a)) return std::nullopt;
-  auto data = decode_payload<ApprovalData>(*approval);
+  const ApprovalData* data = prior.facts<ApprovalData>(*approval);
   if (!data) return std::unexpected(ReasonCode::InvalidPayload);
   if (data->expiry && record.time >= *data->expiry) return std::unexpected(ReasonCode::ApprovalExpired);
   return a;
@@ -37,7 +37,7 @@ std::expected<Id, ReasonCode> check_approval_for_action(const Record& record, co
     const Id& a = entry->second;
     const Record* approval = prior.find(a);
     if (approval && state.in_force(a)) {
-      auto data = decode_payload<ApprovalData>(*approval);
+      const ApprovalData* data = prior.facts<ApprovalData>(*approval);
       if (!data) return std::unexpected(ReasonCode::InvalidPayload);
       if (data->actor_id && *data->actor_id == record.author.id && data->scope == action.scope &&
           (!data->expiry || *data->expiry > record.time))
@@ -59,9 +59,9 @@ Judgement check_action(const Record& record, const Prior& prior, const VerifierR
   const Record* request = prior.find(action->request_id);
   if (!request || !same_thread(*request, record) || !same_space(*request, record))
     return ReasonCode::RequestMissing;
-  auto request_data = decode_payload<record::RequestData>(*request);
-  if (!request_data) return ReasonCode::InvalidPayload;
-  if (request_data->scope != action->scope) return ReasonCode::InvalidPayload;
+  const RequestFacts* request_facts = prior.facts<RequestFacts>(*request);
+  if (!request_facts) return ReasonCode::InvalidPayload;
+  if (request_facts->scope != action->scope) return ReasonCode::InvalidPayload;
 
   auto entry = state.active_capabilities.find({record.author.id, action->action_class, action->scope});
   if (entry == state.active_capabilities.end()) return ReasonCode::CapabilityMissing;
@@ -69,7 +69,7 @@ Judgement check_action(const Record& record, const Prior& prior, const VerifierR
   const Record* capability = prior.find(k);
   if (!capability || state.retracted_records.contains(k) || state.tainted_records.contains(k))
     return ReasonCode::CapabilityMissing;
-  auto granted = decode_payload<record::CapabilityData>(*capability);
+  const record::CapabilityData* granted = prior.facts<record::CapabilityData>(*capability);
   if (!granted) return ReasonCode::InvalidPayload;
   if (granted->expiry && record.time >= *granted->expiry) return ReasonCode::CapabilityMissing;
 

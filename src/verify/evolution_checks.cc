@@ -25,7 +25,7 @@ bool payload_ref_resolves(const Record* target, const Record& record, Kind kind,
 }
 
 Judgement check_lineage(const record::CandidateData& c, const std::vector<const Record*>& causes,
-                        const VerifierRules& rules, const State& state) {
+                        const Prior& prior, const VerifierRules& rules, const State& state) {
   using record::CandidateBasis;
   const auto lineage = ReasonCode::LineageInvalid;
   switch (c.basis) {
@@ -43,10 +43,10 @@ Judgement check_lineage(const record::CandidateData& c, const std::vector<const 
           (state.retracted_records.contains(anchor.id) || state.tainted_records.contains(anchor.id)))
         return lineage;
       if (!c.parent) return lineage;
-      auto selection = decode_payload<record::SelectionData>(anchor);
+      const SelectionFacts* selection = prior.facts<SelectionFacts>(anchor);
       if (!selection) return ReasonCode::InvalidPayload;
-      if (selection->outcome.is_none()) return lineage;
-      const auto& chosen = selection->outcome.selected->candidates;
+      if (!selection->chosen) return lineage;
+      const auto& chosen = *selection->chosen;
       if (std::find(chosen.begin(), chosen.end(), *c.parent) == chosen.end()) return lineage;
       return std::nullopt;
     }
@@ -105,7 +105,7 @@ Judgement check_selection_approval(const Record& record, const record::Selection
   if (!has_ref(record.refs, RefType::Require, a)) return ReasonCode::ApprovalMissing;
   const Record* approval = prior.find(a);
   if (!state.in_force(a) || !approval) return ReasonCode::ApprovalMissing;
-  auto data = decode_payload<record::ApprovalData>(*approval);
+  const record::ApprovalData* data = prior.facts<record::ApprovalData>(*approval);
   if (!data) return ReasonCode::InvalidPayload;
   if (!data->actor_id || *data->actor_id != record.author.id) return ReasonCode::ApprovalMissing;
   if (data->expiry && record.time >= *data->expiry) return ReasonCode::ApprovalExpired;
@@ -172,7 +172,7 @@ Judgement check_candidate(const Record& record, const Prior& prior, const Verifi
     if (!cause) return ReasonCode::RefUnresolved;
     causes.push_back(cause);
   }
-  return check_lineage(*c, causes, rules, state);
+  return check_lineage(*c, causes, prior, rules, state);
 }
 
 Judgement check_evaluation(const Record& record, const Prior& prior, const VerifierRules& rules,
@@ -203,9 +203,9 @@ Judgement check_selection(const Record& record, const Prior& prior, const Verifi
     if (ref.type != RefType::Use) continue;
     const Record* e = prior.find(ref.target);
     if (!e || e->kind != Kind::Evaluation || !state.accepted_records.contains(ref.target)) continue;
-    auto summary = record::evaluation_summary(e->schema, base::as_text(e->data));
-    if (!summary) return ReasonCode::InvalidPayload;
-    if (!considered.contains(summary->candidate)) return ReasonCode::SelectionInvalid;
+    const EvaluationFacts* evaluation = prior.facts<EvaluationFacts>(*e);
+    if (!evaluation) return ReasonCode::InvalidPayload;
+    if (!considered.contains(evaluation->candidate)) return ReasonCode::SelectionInvalid;
     ++used_evaluations;
   }
 
@@ -220,9 +220,9 @@ Judgement check_selection(const Record& record, const Prior& prior, const Verifi
       for (const Id& c : expected) {
         const Record* candidate = prior.find(c);
         if (!candidate) return ReasonCode::SelectionInvalid;
-        auto data = decode_payload<record::CandidateData>(*candidate);
+        const CandidateFacts* data = prior.facts<CandidateFacts>(*candidate);
         if (!data) return ReasonCode::InvalidPayload;
-        if (data->source.binding != record::BindingMode::manifest) return ReasonCode::SelectionInvalid;
+        if (data->binding != record::BindingMode::manifest) return ReasonCode::SelectionInvalid;
       }
     }
     if (rules.selection_requires_evaluation && used_evaluations == 0) return ReasonCode::SelectionInvalid;
@@ -236,7 +236,7 @@ Judgement check_selection(const Record& record, const Prior& prior, const Verifi
 
   if (auto replaced = first_ref(record.refs, RefType::Replace)) {
     if (const Record* earlier = prior.find(*replaced)) {
-      auto data = decode_payload<record::SelectionData>(*earlier);
+      const SelectionFacts* data = prior.facts<SelectionFacts>(*earlier);
       if (!data) return ReasonCode::InvalidPayload;
       if (data->objective != s->objective) return ReasonCode::ReaffirmationInvalid;
     }

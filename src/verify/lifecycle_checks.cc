@@ -45,7 +45,7 @@ Judgement check_result(const Record& record, const Prior& prior, const VerifierR
   if (!state.open_actions.contains(r->action_id)) return ReasonCode::ActionClosed;
   const Record* action = prior.find(r->action_id);
   if (!action || !same_thread(*action, record) || !same_space(*action, record)) return ReasonCode::ActionClosed;
-  auto data = decode_payload<record::ActionData>(*action);
+  const ActionFacts* data = prior.facts<ActionFacts>(*action);
   if (!data) return ReasonCode::InvalidPayload;
   if (data->exec_mode == record::ExecMode::External) {
     if (record.schema != external_receipt) return ReasonCode::ExternalReceiptRequired;

@@ -1,6 +1,5 @@
 // Plans (with their task graph), approvals and retractions.
 #include <deque>
-#include <map>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -17,22 +16,18 @@ using record::Kind;
 using record::TaskStatus;
 
 // A task's result must be an accepted Result, here, of an action that served
-// the plan's request. Tasks may share results and results may share actions;
-// `requests` keeps each action's request so that no payload is read twice.
+// the plan's request.
 bool result_serves_request(const Id& result_id, const Record& record, const Id& request_id, const Prior& prior,
-                           const State& state, std::map<Id, std::optional<Id>>& requests) {
+                           const State& state) {
   const Record* result = prior.find(result_id);
   if (!result || result->kind != Kind::Result || !state.accepted_records.contains(result_id) ||
       !same_thread(*result, record) || !same_space(*result, record))
     return false;
-  auto data = decode_payload<record::ResultData>(*result);
+  const ResultFacts* data = prior.facts<ResultFacts>(*result);
   if (!data) return false;
-  auto [it, fresh] = requests.try_emplace(data->action_id);
-  if (fresh) {
-    if (const Record* action = prior.find(data->action_id))
-      if (auto action_data = decode_payload<record::ActionData>(*action)) it->second = action_data->request_id;
-  }
-  return it->second == request_id;
+  const Record* action = prior.find(data->action_id);
+  const ActionFacts* action_data = action ? prior.facts<ActionFacts>(*action) : nullptr;
+  return action_data && action_data->request_id == request_id;
 }
 
 bool status_fits(record::PlanStatus status, std::span<const record::PlanTask> tasks) {
@@ -102,13 +97,12 @@ Judgement check_plan(const Record& record, const Prior& prior, const VerifierRul
       if (!ids.contains(input)) return ReasonCode::InvalidPayload;
   }
   std::set<Id> results_ok;
-  std::map<Id, std::optional<Id>> requests;
   for (const auto& t : d->tasks) {
     if (!t.result_record_id) continue;
     if (t.status != TaskStatus::done && t.status != TaskStatus::failed) return ReasonCode::InvalidPayload;
     // A result that fails ends the check, so only good ones are remembered.
     if (results_ok.contains(*t.result_record_id)) continue;
-    if (!result_serves_request(*t.result_record_id, record, request_id, prior, state, requests))
+    if (!result_serves_request(*t.result_record_id, record, request_id, prior, state))
       return ReasonCode::InvalidPayload;
     results_ok.insert(*t.result_record_id);
   }

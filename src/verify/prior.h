@@ -3,10 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
+#include <optional>
 #include <span>
+#include <tuple>
 
 #include "base/id_table.h"
 #include "record/record.h"
+#include "verify/facts.h"
 
 namespace quintrel::verify {
 
@@ -35,9 +39,36 @@ class PriorIndex {
   }
   bool verdicted(const Id& id) const { return verdicted_.contains(id); }
 
+  // The facts F of an indexed record, read from its payload the first time
+  // they are asked for and kept: null when the payload does not read. Asking
+  // fills a memo, so an index must not be read from two threads at once.
+  template <class F>
+  const F* facts(const Record& indexed) const {
+    Memo<F>& memo = std::get<Memo<F>>(memo_);
+    const size_t* at = memo.at.find(indexed.id);
+    if (!at) {
+      memo.kept.push_back(read_facts<F>(indexed));
+      at = memo.at.try_emplace(indexed.id, memo.kept.size() - 1).first;
+    }
+    const std::optional<F>& f = memo.kept[*at];
+    return f ? &*f : nullptr;
+  }
+
  private:
+  // A deque, so that a pointer handed out survives later facts being added
+  // (and a copied index finds its facts at the same positions).
+  template <class F>
+  struct Memo {
+    base::IdTable<size_t> at;
+    std::deque<std::optional<F>> kept;
+  };
+
   base::IdTable<size_t> by_id_;
   base::IdTableSet verdicted_;
+  mutable std::tuple<Memo<RequestFacts>, Memo<ActionFacts>, Memo<ResultFacts>, Memo<SelectionFacts>,
+                     Memo<CandidateFacts>, Memo<EvaluationFacts>, Memo<PlanFacts>, Memo<SummaryFacts>,
+                     Memo<record::CapabilityData>, Memo<record::ApprovalData>>
+      memo_;
 };
 
 // The view passed to every check: the whole sequence, but only the indexed
@@ -51,6 +82,11 @@ class Prior {
     return p ? &records_[*p] : nullptr;
   }
   bool verdicted(const Id& id) const { return index_->verdicted(id); }
+  // See PriorIndex::facts; `found` is a record this view found.
+  template <class F>
+  const F* facts(const Record& found) const {
+    return index_->facts<F>(found);
+  }
 
  private:
   std::span<const Record> records_;

@@ -67,7 +67,7 @@ Judgement check_replacement(const Record& record, const Prior& prior, const Stat
   if (!is_replaceable(record.kind)) return ReasonCode::ReplacementInvalid;
   if (!replaced || !state.accepted_records.contains(replaced->id) || replaced->kind != record.kind)
     return ReasonCode::ReplacementInvalid;
-  return check_replacement_compatibility(record, base::as_text(replaced->data));
+  return check_replacement_compatibility(record, *replaced, prior);
 }
 
 Judgement check_evidence(const Record& record, const VerifierRules& rules, const State& state,
@@ -85,13 +85,12 @@ Judgement check_evidence(const Record& record, const VerifierRules& rules, const
   return std::nullopt;
 }
 
-// Both payloads read with the reader of `T`; `same` compares their identities.
-template <class T, class Same>
-Judgement compare_identity(const Record& record, std::string_view replaced_data, Same same) {
-  auto mine = decode_payload<T>(record);
-  if (!mine) return ReasonCode::InvalidPayload;
-  auto theirs = base::from_json<T>(replaced_data);
-  if (!theirs) return ReasonCode::InvalidPayload;
+// The record's identity facts beside those of the record it replaces (null
+// when that payload does not read); `same` compares them.
+template <class F, class Same>
+Judgement compare_identity(const Record& record, const F* theirs, Same same) {
+  auto mine = read_facts<F>(record);
+  if (!mine || !theirs) return ReasonCode::InvalidPayload;
   return same(*mine, *theirs) ? std::nullopt : Judgement(ReasonCode::ReplacementInvalid);
 }
 
@@ -139,21 +138,21 @@ Judgement check_payload_decode(const Record& record) {
   return std::nullopt;
 }
 
-Judgement check_replacement_compatibility(const Record& record, std::string_view replaced_data) {
+Judgement check_replacement_compatibility(const Record& record, const Record& replaced, const Prior& prior) {
   switch (record.kind) {
     case Kind::Capability:
-      return compare_identity<record::CapabilityData>(record, replaced_data, [](const auto& a, const auto& b) {
+      return compare_identity(record, prior.facts<record::CapabilityData>(replaced), [](const auto& a, const auto& b) {
         return a.actor_id == b.actor_id && a.action_class == b.action_class && a.scope == b.scope;
       });
     case Kind::Plan:
-      return compare_identity<record::PlanData>(
-          record, replaced_data, [](const auto& a, const auto& b) { return a.request_id == b.request_id; });
+      return compare_identity(record, prior.facts<PlanFacts>(replaced),
+                              [](const auto& a, const auto& b) { return a.request_id == b.request_id; });
     case Kind::Summary:
-      return compare_identity<record::SummaryData>(record, replaced_data, [](const auto& a, const auto& b) {
+      return compare_identity(record, prior.facts<SummaryFacts>(replaced), [](const auto& a, const auto& b) {
         return a.summary_type == b.summary_type && a.subject == b.subject && a.scope == b.scope;
       });
     case Kind::Approval:
-      return compare_identity<record::ApprovalData>(record, replaced_data, [](const auto& a, const auto& b) {
+      return compare_identity(record, prior.facts<record::ApprovalData>(replaced), [](const auto& a, const auto& b) {
         if (a.target_action && b.target_action) return a.target_action == b.target_action && a.scope == b.scope;
         return a.action_class && b.action_class && a.action_class == b.action_class && a.scope == b.scope &&
                a.actor_id == b.actor_id;

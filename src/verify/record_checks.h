@@ -3,7 +3,6 @@
 #pragma once
 
 #include <span>
-#include <string_view>
 
 #include "record/activity_payloads.h"
 #include "record/record.h"
@@ -33,7 +32,8 @@ record::VerdictData verify_record(const Record& record, std::span<const Record> 
 // re-encodes it to the same bytes.
 Judgement check_payload_decode(const Record& record);
 
-// The identity fields a replacement must keep, per kind.
-Judgement check_replacement_compatibility(const Record& record, std::string_view replaced_data);
+// The identity fields a replacement must keep, per kind; `replaced` is the
+// record `prior` found for the Replace ref.
+Judgement check_replacement_compatibility(const Record& record, const Record& replaced, const Prior& prior);
 
 }  // namespace quintrel::verify

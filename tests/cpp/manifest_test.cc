@@ -12,8 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "manifest/dir_io.h"
 #include "manifest/manifest.h"
@@ -24,16 +27,20 @@ namespace {
 const std::string kNonUtf8 = "non-UTF-8 path is not representable in a manifest";
 const std::string kChanged = "entry changed type during the manifest walk";
 
-// A fresh directory under the system's temporary directory, removed afterwards.
+// A fresh directory under `base` (the system's temporary directory unless
+// given), removed afterwards as far as it can be.
 // Names ending in "/" are directories, "->" makes a link, "|" a FIFO, "=" a
 // socket; any other name is a file holding "x".
 struct Tree {
   std::string root;
-  Tree() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quintrel-manifest-XXXXXX").string();
+  explicit Tree(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
+    std::string tmpl = (base / "quintrel-manifest-XXXXXX").string();
     root = ::mkdtemp(tmpl.data());
   }
-  ~Tree() { std::filesystem::remove_all(root); }
+  ~Tree() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+  }
   std::string at(const std::string& rel) const { return root + "/" + rel; }
   void file(const std::string& rel, const std::string& content, mode_t mode = 0644) const {
     int fd = ::open(at(rel).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -167,8 +174,8 @@ TEST(Manifest, EntriesSwappedAfterListing) {
   Fd dir = open_root(t.root).value();
   std::vector<char> buffer(16);
   for (auto name : {"fifo", "link", "dir", "sock"})  // the FIFO must not wait for a writer
-    EXPECT_EQ(message(hash_file_at(dir.get(), name, buffer)), kChanged) << name;
-  EXPECT_EQ(message(hash_file_at(dir.get(), "gone", buffer)), "No such file or directory (os error 2)");
+    EXPECT_EQ(message(hash_file_at(dir.get(), name, name, buffer)), kChanged) << name;
+  EXPECT_EQ(message(hash_file_at(dir.get(), "gone", "gone", buffer)), "No such file or directory (os error 2)");
   EXPECT_EQ(message(open_dir_at(dir.get(), "link")), kChanged);
   EXPECT_EQ(message(open_dir_at(dir.get(), "file")), kChanged);
   EXPECT_EQ(message(read_link_at(dir.get(), "file")), kChanged);
@@ -195,6 +202,77 @@ TEST(Manifest, DeepTreeWithinFewDescriptors) {
               return got && paths_of(*got) == expected ? 0 : 1;
             }),
             0);
+}
+
+// Removes the chain of directories `top` of `parent_fd` (files in them too)
+// without holding a descriptor or a path per level: each level's child is
+// moved up to take its place.
+void remove_chain(int parent_fd, const char* top) {
+  for (;;) {
+    Fd dir = open_dir_at(parent_fd, top).value();
+    const std::vector<DirEntry> entries = list_dir(dir.get()).value();
+    bool deeper = false;
+    for (const DirEntry& e : entries) {
+      if (e.type != EntryType::Directory) ASSERT_EQ(::unlinkat(dir.get(), e.name.c_str(), 0), 0);
+      else deeper = ::renameat(dir.get(), e.name.c_str(), parent_fd, "next") == 0;
+    }
+    ASSERT_EQ(::unlinkat(parent_fd, top, AT_REMOVEDIR), 0);
+    if (!deeper) return;
+    ASSERT_EQ(::renameat(parent_fd, "next", parent_fd, top), 0);
+  }
+}
+
+// 20,000 levels of 100-byte names, a 2 MB path: held once per level it
+// would take 20 GB. Made in memory where it can be, where directories come quickly.
+TEST(Manifest, DeepChainInOnePathBuffer) {
+  constexpr int kDepth = 20000;
+  Tree t(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path());
+  const std::string name(100, 'n');
+  std::string path;
+  {
+    Fd dir = open_root(t.root).value();
+    for (int i = 0; i < kDepth; ++i) {
+      ASSERT_EQ(::mkdirat(dir.get(), name.c_str(), 0755), 0);
+      dir = open_dir_at(dir.get(), name.c_str()).value();
+      path += name + "/";
+    }
+    int fd = ::openat(dir.get(), "f", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+  }
+  auto got = manifest_from_dir(t.root, {});
+  ASSERT_TRUE(got) << got.error().message;
+  EXPECT_EQ(paths_of(*got), std::vector<std::string>{path + "f"});
+  Fd root = open_root(t.root).value();
+  remove_chain(root.get(), name.c_str());
+}
+
+// A file written to while it is hashed, grown or rewritten in place: only
+// the size seen at open is read, and the walk fails naming the file.
+TEST(Manifest, FileChangedWhileHashed) {
+  for (bool grow : {true, false}) {
+    Tree t;
+    t.add({"d/"});
+    t.file("d/f", std::string(16 << 20, 'x'));  // long enough to hash that a write lands meanwhile
+    std::atomic<bool> stop{false};
+    std::atomic<int> writes{0};
+    std::thread writer([&] {
+      const std::string block(4096, 'w');
+      int fd = ::open(t.at("d/f").c_str(), O_WRONLY | (grow ? O_APPEND : 0));
+      while (!stop) {
+        if (::pwrite(fd, block.data(), block.size(), 0) > 0) ++writes;  // O_APPEND appends whatever the offset
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+      ::close(fd);
+    });
+    while (writes == 0) std::this_thread::yield();
+    // A loaded machine may leave the writer asleep for a whole walk: a few tries.
+    std::string error = "ok";
+    for (int i = 0; i < 20 && error == "ok"; ++i) error = error_of(t.root);
+    stop = true;
+    writer.join();
+    EXPECT_EQ(error, "file changed during the manifest walk: d/f") << (grow ? "growing" : "rewritten");
+  }
 }
 
 // A bind mount of the root inside itself would otherwise be walked again.

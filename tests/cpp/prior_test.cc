@@ -1,5 +1,6 @@
 // The index of prior records and the view every check reads through.
 #include "log_fixture.h"
+#include "record/evolution_payloads.h"
 #include "verify/prior.h"
 
 namespace quintrel::verify {
@@ -26,6 +27,27 @@ TEST(PriorIndex, VerdictsMarkEachCauseTarget) {
       raw_record(2, Kind::Selection, "b", {cause(1)}),  // no Verdict: marks nothing
       raw_record(3, Kind::Verdict, "c", {cause(4), cause(5), use(6), replace(7)})});
   for (uint8_t t : {1, 3, 4, 5, 6, 7}) EXPECT_EQ(index.verdicted(id_of(t)), t == 4 || t == 5) << int(t);
+}
+
+// A record's facts are read on first use and kept, an unreadable payload's
+// absence too, at the same address however much the index grows after.
+TEST(PriorIndex, FactsReadOnceAndKept) {
+  std::vector<Record> records{make_record(1, Kind::Request, record::RequestData{"o", id_of(9)}),
+                              raw_record(2, Kind::Request, "{}")};
+  for (uint8_t i = 3; i < 100; ++i) records.push_back(make_record(i, Kind::Request, record::RequestData{"o", {}}));
+  PriorIndex index;
+  const Prior prior(records, index);
+  index.insert(0, records[0]);
+  index.insert(1, records[1]);
+  const RequestFacts* first = prior.facts<RequestFacts>(records[0]);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(prior.facts<RequestFacts>(records[1]), nullptr);
+  for (size_t i = 2; i < records.size(); ++i) {
+    index.insert(i, records[i]);
+    ASSERT_NE(prior.facts<RequestFacts>(records[i]), nullptr);
+  }
+  EXPECT_EQ(prior.facts<RequestFacts>(records[0]), first);
+  EXPECT_EQ(first->scope, id_of(9));
 }
 
 }  // namespace

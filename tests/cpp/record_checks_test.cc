@@ -4,6 +4,7 @@
 
 #include "log_fixture.h"
 #include "record/evolution_payloads.h"
+#include "record/plan_payload.h"
 #include "verify/record_checks.h"
 #include "verify/verdict.h"
 
@@ -98,26 +99,41 @@ TEST(RecordChecks, GeneralStepsInOrder) {
   }
 }
 
-TEST(RecordChecks, ReplacingApprovalKeepsIdentity) {
+// Only the identity fields count: an approval's kind of subject, a summary's
+// type, subject and scope, a plan's request.
+TEST(RecordChecks, ReplacementKeepsIdentity) {
   auto approval = [](std::optional<Id> target, std::optional<std::string> cls, std::optional<std::string> actor,
                      uint64_t expiry) { return json(record::ApprovalData{target, cls, Id{}, actor, expiry}); };
+  auto summary = [](uint8_t subject, uint8_t claim) {
+    return json(record::SummaryData{record::SummaryType::Lesson, id_of(subject), Id{}, {claim}});
+  };
+  auto plan = [](uint8_t request, const char* task) {
+    return json(record::PlanData{id_of(request), {{.id = task}}, record::PlanStatus::running});
+  };
   const Id t{1};
   const struct {
+    Kind kind;
     std::string mine, theirs;
     Judgement want;
   } cases[] = {
-      {approval(t, "a", "x", 1), approval(t, std::nullopt, std::nullopt, 2), std::nullopt},
-      {approval(t, "a", "x", 1), approval(Id{2}, "a", "x", 1), R::ReplacementInvalid},
-      {approval(std::nullopt, "a", "x", 1), approval(t, "a", "x", 5), std::nullopt},
-      {approval(std::nullopt, "a", "x", 1), approval(t, "a", std::nullopt, 1), R::ReplacementInvalid},
-      {approval(t, std::nullopt, "x", 1), approval(std::nullopt, "a", "x", 1), R::ReplacementInvalid},
-      {approval(t, "a", "x", 1), "{}", R::InvalidPayload},
+      {Kind::Approval, approval(t, "a", "x", 1), approval(t, std::nullopt, std::nullopt, 2), std::nullopt},
+      {Kind::Approval, approval(t, "a", "x", 1), approval(Id{2}, "a", "x", 1), R::ReplacementInvalid},
+      {Kind::Approval, approval(std::nullopt, "a", "x", 1), approval(t, "a", "x", 5), std::nullopt},
+      {Kind::Approval, approval(std::nullopt, "a", "x", 1), approval(t, "a", std::nullopt, 1), R::ReplacementInvalid},
+      {Kind::Approval, approval(t, std::nullopt, "x", 1), approval(std::nullopt, "a", "x", 1), R::ReplacementInvalid},
+      {Kind::Approval, approval(t, "a", "x", 1), "{}", R::InvalidPayload},
+      {Kind::Summary, summary(1, 1), summary(1, 2), std::nullopt},
+      {Kind::Summary, summary(1, 1), summary(2, 1), R::ReplacementInvalid},
+      {Kind::Plan, plan(1, "a"), plan(1, "b"), std::nullopt},
+      {Kind::Plan, plan(1, "a"), plan(2, "a"), R::ReplacementInvalid},
+      {Kind::Plan, "{}", plan(1, "a"), R::InvalidPayload},
   };
   for (const auto& c : cases) {
-    Record r;
-    r.kind = Kind::Approval;
-    r.data = base::to_bytes(c.mine);
-    EXPECT_EQ(verify::check_replacement_compatibility(r, c.theirs), c.want) << c.mine << " / " << c.theirs;
+    const std::vector<Record> replaced{raw_record(1, c.kind, c.theirs)};
+    const auto index = verify::PriorIndex::of(replaced);
+    const Record r = raw_record(2, c.kind, c.mine, {replace(1)});
+    EXPECT_EQ(verify::check_replacement_compatibility(r, replaced[0], verify::Prior(replaced, index)), c.want)
+        << c.mine << " / " << c.theirs;
   }
 }
 
