@@ -23,6 +23,10 @@ bool has_ref(std::span<const Ref> refs, RefType type, const base::Id& target) {
   return false;
 }
 
+bool has_sorted_ref(std::span<const Ref> refs, RefType type, const base::Id& target) {
+  return std::binary_search(refs.begin(), refs.end(), Ref{type, target});
+}
+
 std::vector<base::Id> targets_of(std::span<const Ref> refs, RefType type) {
   std::vector<base::Id> out;
   for (const auto& ref : refs)

@@ -26,6 +26,10 @@ std::optional<base::Id> first_ref(std::span<const Ref> refs, RefType type);
 
 // True when a ref of `type` names `target`.
 bool has_ref(std::span<const Ref> refs, RefType type, const base::Id& target);
+// The same over refs in their stored order (sorted, no repeats), in
+// logarithmic time: a check asks once per listed id, and a record may list
+// thousands.
+bool has_sorted_ref(std::span<const Ref> refs, RefType type, const base::Id& target);
 
 // The targets of the refs of `type`, in ref order.
 std::vector<base::Id> targets_of(std::span<const Ref> refs, RefType type);

@@ -77,12 +77,12 @@ Judgement check_action(const Record& record, const Prior& prior, const VerifierR
     case record::CapabilityMode::Deny:
       return ReasonCode::CapabilityDenied;
     case record::CapabilityMode::Auto:
-      if (!has_ref(record.refs, RefType::Require, k)) return ReasonCode::AuthorityRefMissing;
+      if (!has_sorted_ref(record.refs, RefType::Require, k)) return ReasonCode::AuthorityRefMissing;
       return std::nullopt;
     case record::CapabilityMode::Ask: {
       auto approval = check_approval_for_action(record, *action, prior, state);
       if (!approval) return approval.error();
-      if (!has_ref(record.refs, RefType::Require, k) || !has_ref(record.refs, RefType::Require, *approval))
+      if (!has_sorted_ref(record.refs, RefType::Require, k) || !has_sorted_ref(record.refs, RefType::Require, *approval))
         return ReasonCode::AuthorityRefMissing;
       return std::nullopt;
     }

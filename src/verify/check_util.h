@@ -19,7 +19,7 @@ using record::RefType;
 
 using record::decode_payload;
 using record::first_ref;
-using record::has_ref;
+using record::has_sorted_ref;
 using record::targets_of;
 
 inline bool same_thread(const Record& a, const Record& b) { return a.thread == b.thread; }

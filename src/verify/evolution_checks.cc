@@ -67,7 +67,7 @@ Judgement check_evaluated_candidate(const Record& record, const Id& candidate, c
                                     const State& state) {
   if (!payload_ref_resolves(prior.find(candidate), record, Kind::Candidate, state))
     return ReasonCode::PayloadRefUnresolved;
-  if (!has_ref(record.refs, RefType::Use, candidate)) return ReasonCode::EvaluationInvalid;
+  if (!has_sorted_ref(record.refs, RefType::Use, candidate)) return ReasonCode::EvaluationInvalid;
   return std::nullopt;
 }
 
@@ -87,7 +87,7 @@ Judgement check_evaluation_v2(const Record& record, const Prior& prior, const Ve
   for (const Id& q : e->requirements) {
     const Record* req = prior.find(q);
     if (!req || req->kind != Kind::Requirement || !same_space(*req, record) ||
-        !state.accepted_records.contains(q) || !has_ref(record.refs, RefType::Use, q))
+        !state.accepted_records.contains(q) || !has_sorted_ref(record.refs, RefType::Use, q))
       return ReasonCode::EvaluationInvalid;
   }
   return std::nullopt;
@@ -102,7 +102,7 @@ Judgement check_selection_approval(const Record& record, const record::Selection
   auto entry = state.valid_approvals.find(*subject);
   if (entry == state.valid_approvals.end()) return ReasonCode::ApprovalMissing;
   const Id& a = entry->second;
-  if (!has_ref(record.refs, RefType::Require, a)) return ReasonCode::ApprovalMissing;
+  if (!has_sorted_ref(record.refs, RefType::Require, a)) return ReasonCode::ApprovalMissing;
   const Record* approval = prior.find(a);
   if (!state.in_force(a) || !approval) return ReasonCode::ApprovalMissing;
   const record::ApprovalData* data = prior.facts<record::ApprovalData>(*approval);
