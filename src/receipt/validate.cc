@@ -56,7 +56,10 @@ Problem declarations(const Receipt& receipt) {
            base::debug_quote(receipt.spec_version) + ")";
   std::vector<size_t> order(refs.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return refs[a].id < refs[b].id; });
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const int c = refs[a].id.compare(refs[b].id);
+    return c < 0 || (c == 0 && a < b);
+  });
   size_t first = refs.size();
   for (size_t k = 0; k < order.size(); ++k) {
     const size_t at = order[k];

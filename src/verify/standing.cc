@@ -351,9 +351,12 @@ std::vector<Id> cause_targets(std::span<const record::Ref> refs) {
 }
 
 Restorations::Restorations(std::initializer_list<std::pair<const Id, base::IdSet>> entries) {
+  // By key, and in given order within one key.
   std::vector<const std::pair<const Id, base::IdSet>*> by_key;
   for (const auto& e : entries) by_key.push_back(&e);
-  std::stable_sort(by_key.begin(), by_key.end(), [](auto* a, auto* b) { return base::IdLess{}(a->first, b->first); });
+  std::sort(by_key.begin(), by_key.end(), [](auto* a, auto* b) {
+    return base::IdLess{}(a->first, b->first) || (a->first == b->first && a < b);
+  });
   for (size_t i = 0; i < by_key.size(); ++i) {
     if (i > 0 && by_key[i]->first == by_key[i - 1]->first) continue;
     add(by_key[i]->first, std::vector<Id>(by_key[i]->second.begin(), by_key[i]->second.end()));
