@@ -21,7 +21,9 @@ inline int run_with_summary(int argc, char** argv, std::function<void(Times&)> s
     void ReportRuns(const std::vector<Run>& runs) override {
       ConsoleReporter::ReportRuns(runs);
       for (const auto& run : runs)
-        if (run.run_type == Run::RT_Iteration) ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        // With repetitions, the aggregates are kept too, under names such as "X_median".
+        if (run.run_type == Run::RT_Iteration || run.run_type == Run::RT_Aggregate)
+          ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
     }
     void Finalize() override {
       ConsoleReporter::Finalize();

@@ -25,4 +25,4 @@ if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 build/fuzz/rec
   echo "fuzzing found a failure; the input is in build/fuzz/" >&2
   exit 1
 fi
-grep -E '^#[0-9]+ +DONE|^stat::' build/fuzz/fuzz.log
+grep -E '^#[0-9]+[[:space:]]+DONE|^stat::' build/fuzz/fuzz.log
