@@ -71,7 +71,6 @@ Problem declarations(const Receipt& receipt) {
   return "profile " + base::debug_quote(refs[first].id) + " is declared more than once";
 }
 
-// Over the ids as stored, not as recomputed.
 base::Digest head_hash(const std::vector<record::Record>& records) {
   base::Sha256 hash;
   for (const auto& r : records) hash.update(r.id.data(), r.id.size());
@@ -84,28 +83,28 @@ struct Validated {
 };
 
 Validated validate(std::string_view bytes, const ValidationLimits& limits) {
-  // 1. Size, before anything is parsed.
+  // The size, before anything is parsed.
   if (bytes.size() > limits.max_bytes)
     return {structural("receipt exceeds size limit (" + std::to_string(bytes.size()) + " > " +
                        std::to_string(limits.max_bytes) + " bytes)")};
 
-  // 2. One strict pass over the bytes.
+  // One strict pass over the bytes, building no document tree.
   auto parsed = Receipt::from_bytes(bytes);
   if (!parsed) return {structural("unparseable receipt: " + parsed.error().to_string())};
   Receipt& receipt = *parsed;
 
-  // 3, 4. The record limits; 5. the spec version; 7. the declarations.
+  // The record limits, the spec version, the declarations.
   Problem problem = record_limits(receipt, limits);
   if (!problem) problem = spec_version(receipt);
   if (!problem) problem = declarations(receipt);
   if (problem) return {structural(std::move(*problem), receipt.spec_version)};
 
-  // 8. The rules hash, over the rules as stored.
+  // The rules hash, over the rules as stored.
   auto rules_hash = verify::rules_hash(receipt.rules);
   if (!rules_hash)
     return {structural("rules do not canonicalize: " + rules_hash.error().to_string(), receipt.spec_version)};
 
-  // 6, 10. The replay, under the rules restricted to the version's schemas
+  // The replay, under the rules restricted to the version's schemas
   // (restricting cannot fail, so it may come this late). Only the kind-schema
   // map differs from the rules as stored, so that map alone is swapped in for
   // the replay and back again: the rules, of any size, are never copied.
@@ -114,7 +113,7 @@ Validated validate(std::string_view bytes, const ValidationLimits& limits) {
   verify::LogVerdict verdict = verify::verify_log(receipt.records, receipt.rules);
   receipt.rules.kind_schema_map = std::move(stored_map);
 
-  // 11, 12. The status and the re-derived facts; 9. the head hash.
+  // The status and what the replay re-derived; the head hash over the ids as stored.
   Report r;
   r.reason = verdict.failure;
   if (verdict.failure) r.status = ValidationStatus::Invalid;
@@ -138,9 +137,9 @@ Report validate_with_limits(std::string_view bytes, const ValidationLimits& limi
   return validate_with_profiles(bytes, limits, {});
 }
 
-// 13. Profiles are evaluated beside the verdict and never change it. The
-// receipt parsed for validation serves them: parsing the same bytes again
-// could only give the same receipt.
+// Profiles are evaluated beside the verdict and never change it. The receipt
+// parsed for validation serves them: parsing the same bytes again could only
+// give the same receipt.
 Report validate_with_profiles(std::string_view bytes, const ValidationLimits& limits,
                               std::span<const std::string> required) {
   Validated v = validate(bytes, limits);

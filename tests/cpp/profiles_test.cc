@@ -38,21 +38,6 @@ TEST(ProfileRecords, TableHashIsPinned) {
     EXPECT_FALSE(profile_table(id)) << id;
 }
 
-TEST(ProfileRecords, StatusAndMet) {
-  const ProfileTable table = core_v1_table();
-  EXPECT_EQ(result_of(table, {{"B1", true, ""}, {"B2", true, ""}}).status, ProfileStatus::Conformant);
-  EXPECT_EQ(result_of(table, {{"B1", false, ""}, {"B2", true, ""}}).status, ProfileStatus::NonConformant);
-  ProfileResult r{"p", {}, ProfileStatus::Conformant, false, std::nullopt, {}};
-  EXPECT_TRUE(met(r));
-  r.declaration_matches = true;
-  EXPECT_TRUE(met(r));
-  r.declaration_matches = false;
-  EXPECT_FALSE(met(r));
-  r.declaration_matches = std::nullopt;
-  r.status = ProfileStatus::NonConformant;
-  EXPECT_FALSE(met(r));
-}
-
 TEST(Registry, DeclaringOnExport) {
   const Receipt receipt = receipt_of(workflow().log);
   auto declare = [&](std::vector<std::string> ids) { return Receipt::with_declared_profiles(receipt, ids); };
