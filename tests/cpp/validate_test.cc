@@ -1,10 +1,9 @@
 // Receipt validation step by step, with profiles required, and the report's
 // text form.
-#include <atomic>
-#include <cstdlib>
 #include <functional>
 #include <new>
 
+#include "alloc_failure.h"
 #include "base/hash.h"
 #include "profiles/registry.h"
 #include "receipt/validate.h"
@@ -192,36 +191,18 @@ TEST(Validate, RequiredProfiles) {
 // Validation is exception-neutral: when an allocation fails anywhere inside
 // it, std::bad_alloc leaves with everything released (the leak checker of the
 // sanitizer build watches), and the next call is unaffected.
-std::atomic<long> g_allocations_left{-1};
-
-}  // namespace
-}  // namespace quintrel::receipt
-
-void* operator new(size_t n) {
-  if (quintrel::receipt::g_allocations_left.load(std::memory_order_relaxed) >= 0 &&
-      quintrel::receipt::g_allocations_left.fetch_sub(1) == 0)
-    throw std::bad_alloc();
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-
-namespace quintrel::receipt {
-namespace {
-
 TEST(Validate, OutOfMemoryLeavesNothingBroken) {
   const std::string bytes = bytes_of(receipt_of(signed_workflow().log));
   const Report expected = validate_with_limits(bytes, kLimits);
   int failed = 0;
   for (long k = 0; k < 20000; k += 1 + k / 64) {
-    g_allocations_left = k;
+    fail_allocation_after(k);
     try {
       const Report r = validate_with_profiles(bytes, kLimits, std::vector<std::string>{"quintrel-core-v1"});
-      g_allocations_left = -1;
+      fail_allocation_after(-1);
       EXPECT_EQ(r.status, expected.status) << k;
     } catch (const std::bad_alloc&) {
-      g_allocations_left = -1;
+      fail_allocation_after(-1);
       ++failed;
     }
   }
