@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the benchmarks need. Safe to run again.
+# With --fuzz, also clang and libFuzzer for the fuzz target (scripts/fuzz.sh).
 set -euo pipefail
 
 debian_packages=(
@@ -7,6 +8,9 @@ debian_packages=(
   libssl-dev libsodium-dev
   libgtest-dev libbenchmark-dev rapidjson-dev
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  debian_packages+=(clang-19 libfuzzer-19-dev libclang-rt-19-dev)
+fi
 # Node.js is the independent oracle for number formatting; any install of it will do.
 command -v node >/dev/null || debian_packages+=(nodejs)
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ tests plain and under
 # AddressSanitizer with UndefinedBehaviorSanitizer, each followed by the long
-# mode (tests labelled "long"), and the Python tests against the installed
-# wheel.
+# mode (tests labelled "long"), the Python tests against the installed wheel,
+# and a short run of the receipt fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --fuzz
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -28,3 +28,5 @@ python3 -m pip install -q --force-reinstall --no-deps --disable-pip-version-chec
 # The binding layer's test module lies in the release build directory.
 PYTHONPATH="$PWD/build/release" python3 -c 'import _quintrel_probe'
 PYTHONPATH="$PWD/build/release" python3 -m pytest -q tests/python
+
+bash scripts/fuzz.sh 30

@@ -199,6 +199,9 @@ class Reader {
   // After a whole document: only white space may follow.
   bool end();
 
+  // The number of input bytes read so far.
+  size_t pos() const { return pos_; }
+
  private:
   static constexpr int kDepthLimit = 128;
 

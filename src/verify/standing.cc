@@ -181,12 +181,20 @@ class Supersession {
   // `asked` (ascending) are the candidates that superseded_choosing is asked about.
   Supersession(const Gathered& g, std::vector<Id> asked);
 
-  // Calls f(selection index) for each sound superseder of `id`.
-  template <class F>
-  void for_each_superseder(const Id& id, F&& f) const {
+  // The sound superseders of `id`: a range of sound_in_order().
+  std::pair<uint32_t, uint32_t> superseders(const Id& id) const {
     auto [lo, hi] = range_of(id);
-    for (auto it = std::lower_bound(sound_at_.begin(), sound_at_.end(), lo); it != sound_at_.end() && *it < hi; ++it)
-      f(order_[*it]);
+    auto first = [&](uint32_t at) {
+      return static_cast<uint32_t>(std::lower_bound(sound_at_.begin(), sound_at_.end(), at) - sound_at_.begin());
+    };
+    return {first(lo), first(hi)};
+  }
+  // The sound Selections in the order of the numbering.
+  std::vector<Id> sound_in_order(const Gathered& g) const {
+    std::vector<Id> out;
+    out.reserve(sound_at_.size());
+    for (uint32_t at : sound_at_) out.push_back(g.sel_ids[order_[at]]);
+    return out;
   }
 
   // Whether a sound superseder of `id` chose `candidate`.
@@ -335,6 +343,58 @@ std::vector<Id> cause_targets(std::span<const record::Ref> refs) {
   return record::targets_of(refs, record::RefType::Cause);
 }
 
+Restorations::Restorations(std::initializer_list<std::pair<const Id, base::IdSet>> entries) {
+  // By key, and in given order within one key.
+  std::vector<const std::pair<const Id, base::IdSet>*> by_key;
+  for (const auto& e : entries) by_key.push_back(&e);
+  std::sort(by_key.begin(), by_key.end(), [](auto* a, auto* b) {
+    return base::IdLess{}(a->first, b->first) || (a->first == b->first && a < b);
+  });
+  for (size_t i = 0; i < by_key.size(); ++i) {
+    if (i > 0 && by_key[i]->first == by_key[i - 1]->first) continue;
+    add(by_key[i]->first, std::vector<Id>(by_key[i]->second.begin(), by_key[i]->second.end()));
+  }
+}
+
+uint64_t Restorations::pairs() const {
+  uint64_t n = 0;
+  for (const Range& r : ranges_) n += r.end - r.begin;
+  return n;
+}
+
+void Restorations::sorted_members(const Range& r, std::vector<Id>& out) const {
+  out.assign(members_.begin() + r.begin, members_.begin() + r.end);
+  std::sort(out.begin(), out.end(), base::IdLess{});
+}
+
+std::vector<Id> Restorations::of(const Id& id) const {
+  auto it = std::lower_bound(ranges_.begin(), ranges_.end(), id,
+                             [](const Range& r, const Id& k) { return base::IdLess{}(r.key, k); });
+  std::vector<Id> out;
+  if (it != ranges_.end() && it->key == id) sorted_members(*it, out);
+  return out;
+}
+
+void Restorations::add(const Id& key, std::vector<Id> restorers_ascending) {
+  const auto begin = static_cast<uint32_t>(members_.size());
+  members_.insert(members_.end(), restorers_ascending.begin(), restorers_ascending.end());
+  ranges_.push_back({key, begin, static_cast<uint32_t>(members_.size())});
+}
+
+bool Restorations::operator==(const Restorations& o) const {
+  if (ranges_.size() != o.ranges_.size()) return false;
+  if (members_ == o.members_ && ranges_ == o.ranges_) return true;
+  std::vector<Id> mine, theirs;
+  for (size_t i = 0; i < ranges_.size(); ++i) {
+    const Range &a = ranges_[i], &b = o.ranges_[i];
+    if (a.key != b.key || a.end - a.begin != b.end - b.begin) return false;
+    sorted_members(a, mine);
+    o.sorted_members(b, theirs);
+    if (mine != theirs) return false;
+  }
+  return true;
+}
+
 StandingSection derive_standing(std::span<const record::Record> records, const state::State& state) {
   Gathered g = gather(records, state);
 
@@ -407,19 +467,15 @@ StandingSection derive_standing(std::span<const record::Record> records, const s
   StandingSection out;
   for (size_t c = 0; c < g.cands.size(); ++c)
     if (g.cands[c].memo != Memo::kSound) out.compromised.insert(out.compromised.end(), g.cand_ids[c]);
+  std::vector<Restorations::Range> ranges;
   for (size_t s = 0; s < g.sels.size(); ++s) {
     if (!g.sels[s].withdrawn) continue;
     const Id& x = g.sel_ids[s];
     out.unsound.insert(out.unsound.end(), x);
-    std::vector<uint32_t> by;
-    supersession->for_each_superseder(x, [&](uint32_t r) { by.push_back(r); });
-    if (by.empty()) continue;
-    std::sort(by.begin(), by.end());
-    std::vector<Id> restorers;
-    restorers.reserve(by.size());
-    for (uint32_t r : by) restorers.push_back(g.sel_ids[r]);
-    out.restorations.add(x, std::move(restorers));
+    auto [begin, end] = supersession->superseders(x);
+    if (begin < end) ranges.push_back({x, begin, end});
   }
+  if (!ranges.empty()) out.restorations = Restorations(supersession->sound_in_order(g), std::move(ranges));
   return out;
 }
 

@@ -1,10 +1,10 @@
 // Which accepted Selections and Candidates can still be relied on.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
-#include <map>
-#include <set>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "record/record.h"
@@ -14,35 +14,58 @@ namespace quintrel::verify {
 
 // Unsound Selection -> the sound Selections whose Replace chain reaches it.
 // Only Selections with at least one restorer have an entry.
+//
+// A chain of n Selections can give n * n / 8 restorer entries, so they are
+// held compactly: one list of restorers, and per key a range of it. The
+// Replace forest, numbered depth first, makes every key's restorers one
+// contiguous range, so the list holds each restorer once. Ranges are sorted
+// only when they are read.
 class Restorations {
  public:
-  Restorations() = default;
-  // Entries given whole (tests and hand-built sections).
-  Restorations(std::initializer_list<std::pair<const base::Id, base::IdSet>> entries) : entries_(entries) {}
+  // A key and its restorers: members_[begin, end).
+  struct Range {
+    base::Id key;
+    uint32_t begin = 0, end = 0;
+    bool operator==(const Range&) const = default;
+  };
 
-  bool empty() const { return entries_.empty(); }
+  Restorations() = default;
+  // Entries given whole (tests and hand-built sections); a repeated key keeps
+  // its first entry.
+  Restorations(std::initializer_list<std::pair<const base::Id, base::IdSet>> entries);
+  // Ranges over `members`, keys ascending and unrepeated, each range non-empty
+  // and free of repeats.
+  Restorations(std::vector<base::Id> members, std::vector<Range> ranges)
+      : members_(std::move(members)), ranges_(std::move(ranges)) {}
+
+  bool empty() const { return ranges_.empty(); }
   // The number of entries (keys).
-  size_t size() const { return entries_.size(); }
+  size_t size() const { return ranges_.size(); }
+  // The number of (key, restorer) pairs, as expanding all of them would give.
+  uint64_t pairs() const;
   // The restorers of `id`, ascending by id bytes; empty when it has none.
-  std::vector<base::Id> of(const base::Id& id) const {
-    auto it = entries_.find(id);
-    return it == entries_.end() ? std::vector<base::Id>{} : std::vector<base::Id>(it->second.begin(), it->second.end());
-  }
+  std::vector<base::Id> of(const base::Id& id) const;
   // Calls f(key, restorers) for every entry, keys ascending, each entry's
-  // restorers ascending (any forward range of base::Id).
+  // restorers ascending (a std::span<const base::Id>, valid during the call).
   template <class F>
   void for_each(F&& f) const {
-    for (const auto& [key, members] : entries_) f(key, members);
+    std::vector<base::Id> sorted;
+    for (const Range& r : ranges_) {
+      sorted_members(r, sorted);
+      f(r.key, std::span<const base::Id>(sorted));
+    }
   }
   // Adds an entry; keys must arrive ascending and each only once.
-  void add(const base::Id& key, std::vector<base::Id> restorers_ascending) {
-    entries_.emplace_hint(entries_.end(), key, base::IdSet(restorers_ascending.begin(), restorers_ascending.end()));
-  }
+  void add(const base::Id& key, std::vector<base::Id> restorers_ascending);
 
-  bool operator==(const Restorations&) const = default;
+  // The same keys with the same restorers, however they are held.
+  bool operator==(const Restorations& o) const;
 
  private:
-  base::IdMap<base::IdSet> entries_;
+  void sorted_members(const Range& r, std::vector<base::Id>& out) const;
+
+  std::vector<base::Id> members_;
+  std::vector<Range> ranges_;  // ascending by key
 };
 
 struct StandingSection {

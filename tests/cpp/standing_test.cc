@@ -234,5 +234,29 @@ TEST(Standing, AgreesWithTheChainWalkOnRandomLogs) {
   EXPECT_GT(compromised, 300u);
 }
 
+// Every other Selection of a long Replace chain retracted: the restorations
+// are quadratic in the chain, held as ranges of one list, and read back whole.
+TEST(Standing, RestorationsOfALongChain) {
+  std::vector<Record> log;
+  State st;
+  for (uint8_t i = 1; i <= 200; ++i) {
+    log.push_back(i == 1 ? selection(i, {}) : selection(i, {}, {static_cast<uint8_t>(i - 1)}));
+    st.accepted_records.insert(id_of(i));
+    if (i % 2) st.retracted_records.insert(id_of(i));
+  }
+  const StandingSection s = derive_standing(log, st);
+  EXPECT_EQ(s, literal_standing(log, st));
+  EXPECT_EQ(s.restorations.size(), 100u);
+  EXPECT_EQ(s.restorations.pairs(), 5050u);  // 100 + 99 + ... + 1
+  EXPECT_EQ(s.restorations.of(id_of(197)), (std::vector<Id>{id_of(198), id_of(200)}));
+  EXPECT_TRUE(s.restorations.of(id_of(198)).empty());
+  std::vector<Id> keys;
+  s.restorations.for_each([&](const Id& key, std::span<const Id> restorers) {
+    keys.push_back(key);
+    EXPECT_TRUE(std::is_sorted(restorers.begin(), restorers.end(), base::IdLess{}));
+  });
+  EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end(), base::IdLess{}));
+}
+
 }  // namespace
 }  // namespace quintrel::verify

@@ -1,0 +1,21 @@
+// The baseline profile: a verdict other than Invalid, and rules that register
+// authors, are no laxer than the schema base classes and keep the context
+// limit in range; it also reports retraction authority and source bindings.
+#pragma once
+
+#include <string_view>
+
+#include "profiles/records.h"
+#include "receipt/receipt.h"
+#include "receipt/report.h"
+
+namespace quintrel::profiles {
+
+inline constexpr std::string_view kCoreV1 = "quintrel-core-v1";
+
+ProfileTable core_v1_table();
+
+// Reads the report's status, the receipt's rules as stored and its records.
+ProfileResult evaluate_core_v1(const receipt::Receipt& receipt, const receipt::Report& report);
+
+}  // namespace quintrel::profiles

@@ -1,0 +1,69 @@
+#include "profiles/registry.h"
+
+#include <set>
+
+#include "profiles/core_v1.h"
+
+namespace quintrel::profiles {
+namespace {
+
+struct Profile {
+  std::string_view id;
+  ProfileTable (*table)();
+  ProfileResult (*evaluate)(const receipt::Receipt&, const receipt::Report&);
+};
+
+// Adding a profile is adding its row: its table and its evaluator.
+constexpr Profile kProfiles[] = {
+    {kCoreV1, core_v1_table, evaluate_core_v1},
+};
+
+const Profile* find(std::string_view id) {
+  for (const Profile& p : kProfiles)
+    if (p.id == id) return &p;
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<ProfileTable> profile_table(std::string_view id) {
+  const Profile* p = find(id);
+  return p ? std::optional(p->table()) : std::nullopt;
+}
+
+std::optional<ProfileRef> profile_ref(std::string_view id) {
+  auto table = profile_table(id);
+  if (!table) return std::nullopt;
+  return ProfileRef{table->id, table->version, profile_hash(*table)};
+}
+
+ProfileResult evaluate_profile(std::string_view id, const receipt::Receipt& receipt, const receipt::Report& report) {
+  if (const Profile* p = find(id)) return p->evaluate(receipt, report);
+  return {std::string(id), {}, ProfileStatus::Unknown, false, std::nullopt, {}};
+}
+
+ProfileResult evaluate_declared(const ProfileRef& declaration, const receipt::Receipt& receipt,
+                                const receipt::Report& report) {
+  ProfileResult result = evaluate_profile(declaration.id, receipt, report);
+  result.declared = true;
+  if (auto table = profile_table(declaration.id))
+    result.declaration_matches = declaration.version == table->version && declaration.hash == result.hash;
+  return result;
+}
+
+std::vector<ProfileResult> evaluate_profiles(const receipt::Receipt& receipt, const receipt::Report& report,
+                                             std::span<const std::string> required) {
+  std::vector<ProfileResult> results;
+  // The declared ids come from the receipt: looked up in a tree, so that many
+  // of them cannot make the required ids' test quadratic.
+  std::set<std::string_view> seen;
+  for (const ProfileRef& declaration : receipt.profiles) {
+    results.push_back(evaluate_declared(declaration, receipt, report));
+    seen.insert(declaration.id);
+  }
+  for (const std::string& id : required)
+    if (seen.insert(id).second) results.push_back(evaluate_profile(id, receipt, report));
+  return results;
+}
+
+}  // namespace quintrel::profiles

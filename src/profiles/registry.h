@@ -1,0 +1,37 @@
+// The profile registry: tables and declarations by id, and the evaluation of
+// one profile, one declaration, or a receipt's declarations plus the profiles
+// a caller requires. Pure functions; nothing fails and nothing is stored.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "profiles/records.h"
+#include "receipt/receipt.h"
+#include "receipt/report.h"
+
+namespace quintrel::profiles {
+
+// Exact, byte-for-byte ids; any other text names no profile.
+std::optional<ProfileTable> profile_table(std::string_view id);
+// The declaration of a known profile: its id, version and table hash.
+std::optional<ProfileRef> profile_ref(std::string_view id);
+
+// An unknown id gives an Unknown result with no clauses and a zero hash.
+ProfileResult evaluate_profile(std::string_view id, const receipt::Receipt& receipt, const receipt::Report& report);
+
+// As evaluate_profile, marked declared, with whether the declaration names
+// the table evaluated (absent for an unknown id). A mismatch changes no
+// clause and no status.
+ProfileResult evaluate_declared(const ProfileRef& declaration, const receipt::Receipt& receipt,
+                                const receipt::Report& report);
+
+// The receipt's declarations in order, then each required id not already
+// among the results, in the order given.
+std::vector<ProfileResult> evaluate_profiles(const receipt::Receipt& receipt, const receipt::Report& report,
+                                             std::span<const std::string> required);
+
+}  // namespace quintrel::profiles

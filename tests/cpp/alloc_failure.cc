@@ -1,0 +1,23 @@
+#include "alloc_failure.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace quintrel::fixture {
+namespace {
+std::atomic<long> g_allocations_left{-1};
+}  // namespace
+
+void fail_allocation_after(long n) { g_allocations_left = n; }
+
+}  // namespace quintrel::fixture
+
+void* operator new(size_t n) {
+  auto& left = quintrel::fixture::g_allocations_left;
+  if (left.load(std::memory_order_relaxed) >= 0 && left.fetch_sub(1) == 0) throw std::bad_alloc();
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }

@@ -1,0 +1,161 @@
+// Profile records, the registry and the core profile.
+#include "base/hash.h"
+#include "profiles/core_v1.h"
+#include "profiles/registry.h"
+#include "receipt/validate.h"
+#include "receipt_fixture.h"
+#include "record/evolution_payloads.h"
+
+namespace quintrel::profiles {
+namespace {
+
+using namespace quintrel::fixture;
+using receipt::Receipt;
+using receipt::Report;
+using receipt::ValidationStatus;
+
+Report report_with(ValidationStatus status) {
+  Report r;
+  r.status = status;
+  return r;
+}
+
+std::vector<std::string> details(const ProfileResult& r) {
+  std::vector<std::string> out;
+  for (const auto& c : r.clauses) out.push_back(std::string(c.passed ? "ok " : "FAIL ") + c.id + ": " + c.detail);
+  return out;
+}
+
+TEST(ProfileRecords, TableHashIsPinned) {
+  // Any change of a statement, id, order or version changes this value, and
+  // every receipt declaring the old one then reports a mismatch.
+  EXPECT_EQ(base::hex_encode(profile_hash(core_v1_table())),
+            "651c26e3d5e90f27991c4e9191ac54f0928d70cc9c408d6a4e42e1a6a8e4350e");
+  const auto ref = profile_ref("quintrel-core-v1");
+  ASSERT_TRUE(ref);
+  EXPECT_EQ(*ref, (ProfileRef{"quintrel-core-v1", 1, profile_hash(core_v1_table())}));
+  for (const char* id : {"Quintrel-core-v1", "quintrel-core-v1 ", "quintrel-core", ""})
+    EXPECT_FALSE(profile_table(id)) << id;
+}
+
+TEST(Registry, DeclaringOnExport) {
+  const Receipt receipt = receipt_of(workflow().log);
+  auto declare = [&](std::vector<std::string> ids) { return Receipt::with_declared_profiles(receipt, ids); };
+  auto declared = declare({"quintrel-core-v1"});
+  ASSERT_TRUE(declared);
+  EXPECT_EQ(declared->profiles, std::vector<ProfileRef>{*profile_ref("quintrel-core-v1")});
+  EXPECT_EQ(declare({})->profiles.size(), 0u);
+  EXPECT_EQ(declare({"quintrel-core-v1", "quintrel-core-v1"}).error(),
+            "profile \"quintrel-core-v1\" declared more than once");
+  EXPECT_EQ(Receipt::with_declared_profiles(*declared, std::vector<std::string>{"quintrel-core-v1"}).error(),
+            "profile \"quintrel-core-v1\" declared more than once");
+  EXPECT_EQ(declare({"nope", "nope"}).error(), "unknown profile \"nope\"");
+}
+
+TEST(Registry, Evaluating) {
+  Receipt receipt = receipt_of(workflow().log);
+  const Report report = report_with(ValidationStatus::Clean);
+  const ProfileResult core = evaluate_profile("quintrel-core-v1", receipt, report);
+  EXPECT_FALSE(core.declared);
+  EXPECT_EQ(core.declaration_matches, std::nullopt);
+  EXPECT_EQ(evaluate_profile("quintrel-core-v1", receipt, report), core);  // nothing kept between calls
+
+  ProfileRef ref = *profile_ref("quintrel-core-v1");
+  EXPECT_EQ(evaluate_declared(ref, receipt, report).declaration_matches, true);
+  for (auto change : {+[](ProfileRef& r) { r.version = 2; }, +[](ProfileRef& r) { r.hash[31] ^= 1; }}) {
+    ProfileRef wrong = ref;
+    change(wrong);
+    const ProfileResult r = evaluate_declared(wrong, receipt, report);
+    EXPECT_EQ(r.declaration_matches, false);
+    EXPECT_EQ(r.status, core.status);
+    EXPECT_EQ(r.clauses, core.clauses);
+    EXPECT_FALSE(met(r));
+  }
+  EXPECT_EQ(evaluate_declared({"mystery", 1, {}}, receipt, report),
+            (ProfileResult{"mystery", {}, ProfileStatus::Unknown, true, std::nullopt, {}}));
+
+  auto listed = [&](std::vector<std::string> required) {
+    std::vector<std::string> out;
+    for (const auto& r : evaluate_profiles(receipt, report, required))
+      out.push_back(r.id + (r.declared ? "+" : "") + (r.status == ProfileStatus::Unknown ? "?" : ""));
+    return out;
+  };
+  EXPECT_EQ(listed({"quintrel-core-v1", "quintrel-core-v1"}), std::vector<std::string>{"quintrel-core-v1"});
+  EXPECT_EQ(listed({""}), std::vector<std::string>{"?"});
+  receipt.profiles = {{"mystery", 1, {}}};
+  EXPECT_EQ(listed({"quintrel-core-v1", "mystery"}), (std::vector<std::string>{"mystery+?", "quintrel-core-v1"}));
+}
+
+TEST(CoreProfile, Clauses) {
+  Workflow w = workflow();
+  record::CandidateData rejected;  // a tree of the wrong length: rejected, so never counted
+  rejected.source.git.tree = "abc";
+  ASSERT_TRUE(w.log.commit(draft(Kind::Candidate, "provider", rejected, {cause(w.request)})).judgement);
+  const Receipt base = receipt_of(w.log);
+  const std::vector<std::string> clean = {
+      "ok B1: status Clean",
+      "ok B2: 5 registered author role(s)",
+      "ok B3: Candidate=Reported, Evaluation=Reported, Selection=Inferred",
+      "ok B4: max_context_records 200",
+      "ok B5: admin_retraction_actors [], reaffirmation_actors []",
+      "ok B6: candidates: 1 manifest-bound, 1 reported",
+  };
+  using Rules = verify::VerifierRules;
+  const struct {
+    const char* name;
+    void (*change)(Rules&);
+    ValidationStatus status;
+    std::vector<std::string> expect;  // replaces the clean rows of the same clause
+  } cases[] = {
+      {"clean", [](Rules&) {}, ValidationStatus::Clean, {}},
+      {"tainted", [](Rules&) {}, ValidationStatus::Tainted, {"ok B1: status Tainted"}},
+      {"invalid", [](Rules&) {}, ValidationStatus::Invalid,
+       {"FAIL B1: status Invalid", "ok B6: candidates: 0 manifest-bound, 0 reported"}},
+      {"no roles", [](Rules& r) { r.author_roles.clear(); }, ValidationStatus::Clean,
+       {"FAIL B2: 0 registered author role(s)"}},
+      {"thresholds", [](Rules& r) {
+         r.evidence_thresholds.erase(Kind::Evaluation);
+         r.evidence_thresholds[Kind::Candidate] = Evidence::Deterministic;
+         r.evidence_thresholds[Kind::Selection] = Evidence::Assumed;
+       },
+       ValidationStatus::Clean,
+       {"FAIL B3: Candidate=Deterministic, Evaluation=missing, Selection=Assumed (weaker than Inferred)"}},
+      {"a weaker candidate threshold", [](Rules& r) { r.evidence_thresholds[Kind::Candidate] = Evidence::Inferred; },
+       ValidationStatus::Clean,
+       {"FAIL B3: Candidate=Inferred (weaker than Reported), Evaluation=Reported, Selection=Inferred"}},
+      {"context 0", [](Rules& r) { r.max_context_records = 0; }, ValidationStatus::Clean,
+       {"FAIL B4: max_context_records 0"}},
+      {"context 1", [](Rules& r) { r.max_context_records = 1; }, ValidationStatus::Clean,
+       {"ok B4: max_context_records 1"}},
+      {"context 100000", [](Rules& r) { r.max_context_records = 100000; }, ValidationStatus::Clean,
+       {"ok B4: max_context_records 100000"}},
+      {"context 100001", [](Rules& r) { r.max_context_records = 100001; }, ValidationStatus::Clean,
+       {"FAIL B4: max_context_records 100001"}},
+      {"context max", [](Rules& r) { r.max_context_records = UINT32_MAX; }, ValidationStatus::Clean,
+       {"FAIL B4: max_context_records 4294967295"}},
+      {"actors", [](Rules& r) { r.admin_retraction_actors = {"root", "admin"}, r.reaffirmation_actors = {"bob"}; },
+       ValidationStatus::Clean, {"ok B5: admin_retraction_actors [admin, root], reaffirmation_actors [bob]"}},
+  };
+  for (const auto& c : cases) {
+    Receipt receipt = base;
+    c.change(receipt.rules);
+    std::vector<std::string> want = clean;
+    for (const auto& row : c.expect)
+      for (auto& w : want)
+        if (w.substr(w.find(' ') + 1, 2) == row.substr(row.find(' ') + 1, 2)) w = row;
+    const ProfileResult r = evaluate_core_v1(receipt, report_with(c.status));
+    EXPECT_EQ(details(r), want) << c.name;
+    const bool all_ok = std::ranges::all_of(want, [](const std::string& s) { return s.starts_with("ok"); });
+    EXPECT_EQ(r.status, all_ok ? ProfileStatus::Conformant : ProfileStatus::NonConformant) << c.name;
+    EXPECT_EQ(r.hash, profile_hash(core_v1_table())) << c.name;
+  }
+  // Declared on the receipt, it is evaluated by validation and met.
+  Receipt declared = *Receipt::with_declared_profiles(base, std::vector<std::string>{"quintrel-core-v1"});
+  const Report validated = receipt::validate_with_limits(declared.to_bytes().value(), receipt::kStandardLimits);
+  ASSERT_EQ(validated.profiles.size(), 1u);
+  EXPECT_EQ(details(validated.profiles[0]), clean);
+  EXPECT_TRUE(met(validated.profiles[0]));
+}
+
+}  // namespace
+}  // namespace quintrel::profiles

@@ -1,0 +1,33 @@
+#include "receipt_fixture.h"
+
+#include "record/evolution_payloads.h"
+
+namespace quintrel::fixture {
+
+Workflow workflow(bool with_requirement) {
+  Workflow w;
+  w.log.rules = std::move(w.log.rules).with_baseline_thresholds();
+  w.log.rules.max_context_records = 200;
+  w.request = w.log.accept(draft(Kind::Request, "user", record::RequestData{"ship it", base::sha256("scope")}));
+  if (with_requirement)
+    w.requirement = w.log.accept(draft(Kind::Requirement, "user",
+                                       record::RequirementData{"tests", "the tests pass", true, std::nullopt,
+                                                               record::Provenance::user_authored},
+                                       {cause(w.request)}));
+  record::CandidateData c;
+  c.source.git.tree = std::string(40, 'a');
+  c.source.manifest_hash = base::sha256("manifest");
+  c.source.binding = record::BindingMode::manifest;
+  w.manifest_candidate = w.log.accept(draft(Kind::Candidate, "provider", c, {cause(w.request)}));
+  c.source.manifest_hash.reset();
+  c.source.binding = record::BindingMode::reported;
+  w.reported_candidate = w.log.accept(draft(Kind::Candidate, "provider", c, {cause(w.request)}));
+  const Id picked = w.manifest_candidate;
+  w.evaluation = w.log.accept(draft(Kind::Evaluation, "provider", record::EvaluationData{picked, "tests"}, {use(picked)}));
+  w.selection = w.log.accept(draft(Kind::Selection, "provider",
+                                   record::SelectionData{"ship", {picked}, record::SelectionOutcome::choose({picked}), {}},
+                                   {require(picked), use(w.evaluation)}));
+  return w;
+}
+
+}  // namespace quintrel::fixture

@@ -1,0 +1,26 @@
+// A small workflow log and its receipt, shared by the receipt and profile tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "log_fixture.h"
+#include "receipt/receipt.h"
+
+namespace quintrel::fixture {
+
+struct Workflow {
+  Log log;
+  Id request, requirement, manifest_candidate, reported_candidate, evaluation, selection;
+};
+
+// Under the test rules with the baseline thresholds and max_context_records
+// 200: a request (with a Requirement unless `with_requirement` is false), a
+// candidate bound to a manifest and one reported, an evaluation of the first
+// and a selection of it.
+Workflow workflow(bool with_requirement = true);
+
+inline receipt::Receipt receipt_of(const Log& log) { return receipt::Receipt::create(log.records(), log.rules); }
+inline std::string bytes_of(const receipt::Receipt& r) { return r.to_bytes().value(); }
+
+}  // namespace quintrel::fixture

@@ -1,0 +1,300 @@
+// Receipt validation step by step, with profiles required, and the report's
+// text form.
+#include <functional>
+#include <new>
+
+#include "alloc_failure.h"
+#include "base/hash.h"
+#include "profiles/registry.h"
+#include "receipt/validate.h"
+#include "receipt_fixture.h"
+#include "record/evolution_payloads.h"
+
+namespace quintrel::receipt {
+namespace {
+
+using namespace quintrel::fixture;
+using profiles::ProfileRef;
+using S = ValidationStatus;
+using R = ReasonCode;
+
+constexpr ValidationLimits kLimits{1 << 20, 100, 1 << 16, 8};
+
+// The workflow with a signed request at the end: 14 records.
+Workflow signed_workflow() {
+  Workflow w = workflow();
+  Draft d = draft(Kind::Request, "user", record::RequestData{"signed", base::sha256("scope")});
+  d.signer = &signer(1);
+  w.log.accept(d);
+  return w;
+}
+
+ProfileRef declaration(std::string id) { return {std::move(id), 1, {}}; }
+
+void expect_zero_values(const Report& r, const std::string& name) {
+  EXPECT_EQ(r.reason, std::nullopt) << name;
+  EXPECT_EQ(r.record_count + r.checked_records + r.last_time, 0u) << name;
+  EXPECT_EQ(r.head_hash, Id{}) << name;
+  EXPECT_EQ(r.rules_hash, Id{}) << name;
+  EXPECT_TRUE(r.retracted.empty() && r.tainted.empty() && r.profiles.empty()) << name;
+  EXPECT_EQ(r.standing, verify::StandingSection{}) << name;
+}
+
+TEST(Validate, EachStep) {
+  const Workflow base = signed_workflow();
+  ASSERT_EQ(base.log.records().size(), 14u);
+  using Change = std::function<std::string(Receipt&, ValidationLimits&)>;
+  auto edit = [](std::function<void(Receipt&)> f) -> Change {
+    return [f](Receipt& r, ValidationLimits&) {
+      f(r);
+      return bytes_of(r);
+    };
+  };
+  auto limit = [](std::function<void(ValidationLimits&)> f) -> Change {
+    return [f](Receipt& r, ValidationLimits& l) {
+      f(l);
+      return bytes_of(r);
+    };
+  };
+  auto version = [&](std::string v) { return edit([v](Receipt& r) { r.spec_version = v; }); };
+  auto declare = [&](std::vector<std::string> ids) {
+    return edit([ids](Receipt& r) {
+      for (const auto& id : ids) r.profiles.push_back(declaration(id));
+    });
+  };
+  const struct {
+    const char* name;
+    Change change;
+    S status;
+    std::optional<std::string> problem = std::nullopt;
+    std::optional<R> reason = std::nullopt;
+    std::string spec_version = "0.4";
+  } cases[] = {
+      {"valid", edit([](Receipt&) {}), S::Clean},
+      {"exactly max_bytes long: parsed",
+       [](Receipt&, ValidationLimits& l) {
+         l.max_bytes = 10;
+         return std::string(10, ' ');
+       },
+       S::Invalid, "unparseable receipt: EOF while parsing a value at line 1 column 10", {}, ""},
+      {"one byte over max_bytes",
+       [](Receipt&, ValidationLimits& l) {
+         l.max_bytes = 10;
+         return std::string(11, ' ');
+       },
+       S::Invalid, "receipt exceeds size limit (11 > 10 bytes)", {}, ""},
+      {"an unknown top-level key", [](Receipt& r, ValidationLimits&) { return "{\"x\":1," + bytes_of(r).substr(1); },
+       S::Invalid, "unparseable receipt: unknown field `x`, expected one of `spec_version`, `profiles`, `rules`, "
+                   "`records` at line 1 column 4", {}, ""},
+      {"one record over the limit", limit([](ValidationLimits& l) { l.max_records = 13; }), S::Invalid,
+       "receipt exceeds record limit (14 > 13)"},
+      {"records exactly at the limits", limit([](ValidationLimits& l) { l.max_records = 14, l.max_refs = 2; }),
+       S::Clean},
+      {"a payload over the limit, tested before the refs", [](Receipt& r, ValidationLimits& l) {
+         r.records[3].data.resize(1001, ' ');
+         r.records[3].refs.resize(9, r.records[3].refs[0]);
+         r.records[5].refs.resize(9, r.records[5].refs[0]);
+         l.max_payload_bytes = 1000;
+         return bytes_of(r);
+       },
+       S::Invalid, "record 3 exceeds payload size limit"},
+      {"the first record over the ref limit", limit([](ValidationLimits& l) { l.max_refs = 1; }), S::Invalid,
+       "record 10 exceeds ref-count limit"},
+      {"spec 0.5", version("0.5"), S::Invalid,
+       "unsupported spec version \"0.5\" (this validator implements \"0.4\" and validates 0.3, 0.4)", {}, "0.5"},
+      {"an odd spec version", version("0.4\n\"x"), S::Invalid,
+       "unsupported spec version \"0.4\\n\\\"x\" (this validator implements \"0.4\" and validates 0.3, 0.4)", {},
+       "0.4\n\"x"},
+      {"declarations on 0.3", edit([](Receipt& r) { r.spec_version = "0.3", r.profiles = {declaration("p")}; }),
+       S::Invalid, "profile declarations require spec 0.4 or later (receipt declares \"0.3\")", {}, "0.3"},
+      {"an empty declaration id first", declare({"", "a"}), S::Invalid, "profile declaration 0 has an empty id"},
+      {"an empty id before a repeat", declare({"a", "", "a"}), S::Invalid, "profile declaration 1 has an empty id"},
+      {"a repeat before an empty id", declare({"b", "a", "b", ""}), S::Invalid,
+       "profile \"b\" is declared more than once"},
+      {"unknown and mismatching declarations are no problem", declare({"quintrel-core-v1", "other"}), S::Clean},
+      {"a requirement under 0.3", version("0.3"), S::Invalid, {}, R::UnknownSchema, "0.3"},
+      {"a tampered id", edit([](Receipt& r) { r.records[4].id[0] ^= 1; }), S::Invalid, {}, R::InvalidPayload},
+      {"a tampered signature", edit([](Receipt& r) {
+         r.records[12].author.signature->sig[0] ^= 1;
+         Log::seal(r.records[12]);
+         r.records[13] = make_verdict(r.records[12], std::nullopt);
+       }),
+       S::Invalid, {}, R::SignatureInvalid},
+  };
+  for (const auto& c : cases) {
+    Receipt receipt = receipt_of(base.log);
+    ValidationLimits limits = kLimits;
+    const std::string bytes = c.change(receipt, limits);
+    const Report r = validate_with_limits(bytes, limits);
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_EQ(r.problem, c.problem) << c.name;
+    EXPECT_EQ(r.reason, c.reason) << c.name;
+    EXPECT_EQ(r.spec_version, c.spec_version) << c.name;
+    if (c.problem) {
+      expect_zero_values(r, c.name);
+      continue;
+    }
+    // The hashes are over what is stored: the rules before restriction, the
+    // ids as written.
+    std::vector<Id> ids;
+    for (const auto& rec : receipt.records) ids.push_back(rec.id);
+    EXPECT_EQ(r.head_hash, base::sha256_concat_ids(ids)) << c.name;
+    EXPECT_EQ(r.rules_hash, verify::rules_hash(receipt.rules).value()) << c.name;
+    EXPECT_EQ(r.record_count, 14u) << c.name;
+    EXPECT_EQ(r.last_time, 14u) << c.name;
+    EXPECT_EQ(r.profiles.size(), receipt.profiles.size()) << c.name;
+  }
+}
+
+TEST(Validate, ReplayOutcomes) {
+  // A 0.3 receipt replays under the 0.3 schemas: the Requirement is unknown
+  // there, and nothing is judged past it.
+  Receipt old = receipt_of(workflow().log);
+  old.spec_version = "0.3";
+  Report r = validate_with_limits(bytes_of(old), kLimits);
+  EXPECT_EQ(r.checked_records, 2u);
+  EXPECT_NE(r.rules_hash, verify::rules_hash(rules_for_epoch(old.rules, "0.3")).value());
+  old = receipt_of(workflow(false).log);
+  old.spec_version = "0.3";
+  EXPECT_EQ(validate_with_limits(bytes_of(old), kLimits).status, S::Clean);
+
+  Workflow w = workflow();
+  w.log.accept(draft(Kind::Retraction, "provider", record::RetractionData{w.selection, "wrong"}, {cause(w.selection)}));
+  r = validate_with_limits(bytes_of(receipt_of(w.log)), kLimits);
+  EXPECT_EQ(r.status, S::Tainted);
+  EXPECT_EQ(r.retracted, base::IdSet{w.selection});
+  EXPECT_EQ(r.standing.unsound, base::IdSet{w.selection});
+  EXPECT_EQ(r.checked_records, w.log.records().size());
+}
+
+TEST(Validate, RequiredProfiles) {
+  Receipt receipt = receipt_of(workflow().log);
+  receipt.profiles = {declaration("other"), *profiles::profile_ref("quintrel-core-v1")};
+  const std::vector<std::string> required = {"quintrel-core-v1", "x", "other", "x"};
+  auto ids = [](const Report& r) {
+    std::vector<std::string> out;
+    for (const auto& p : r.profiles) out.push_back(p.id + (p.declared ? " declared" : ""));
+    return out;
+  };
+  const std::string bytes = bytes_of(receipt);
+  EXPECT_EQ(validate_with_profiles(bytes, kLimits, {}), validate_with_limits(bytes, kLimits));
+  EXPECT_EQ(ids(validate_with_profiles(bytes, kLimits, required)),
+            (std::vector<std::string>{"other declared", "quintrel-core-v1 declared", "x"}));
+  // A replay failure still gets its profiles; a structural problem does not.
+  receipt.records[0].id[0] ^= 1;
+  EXPECT_EQ(ids(validate_with_profiles(bytes_of(receipt), kLimits, required)).size(), 3u);
+  receipt.profiles.push_back(declaration("x"));
+  receipt.profiles.push_back(declaration("x"));
+  EXPECT_TRUE(validate_with_profiles(bytes_of(receipt), kLimits, required).profiles.empty());
+}
+
+// Validation is exception-neutral: when an allocation fails anywhere inside
+// it, std::bad_alloc leaves with everything released (the leak checker of the
+// sanitizer build watches), and the next call is unaffected.
+TEST(Validate, OutOfMemoryLeavesNothingBroken) {
+  const std::string bytes = bytes_of(receipt_of(signed_workflow().log));
+  const Report expected = validate_with_limits(bytes, kLimits);
+  int failed = 0;
+  for (long k = 0; k < 20000; k += 1 + k / 64) {
+    fail_allocation_after(k);
+    try {
+      const Report r = validate_with_profiles(bytes, kLimits, std::vector<std::string>{"quintrel-core-v1"});
+      fail_allocation_after(-1);
+      EXPECT_EQ(r.status, expected.status) << k;
+    } catch (const std::bad_alloc&) {
+      fail_allocation_after(-1);
+      ++failed;
+    }
+  }
+  EXPECT_GT(failed, 100);
+  EXPECT_EQ(validate_with_limits(bytes, kLimits), expected);
+}
+
+}  // namespace
+}  // namespace quintrel::receipt
+
+namespace quintrel::receipt {
+namespace {
+
+std::string hex(const Id& id) { return base::hex_encode(id); }
+
+TEST(ReportText, Shapes) {
+  const std::string zeros(64, '0');
+  const Receipt receipt = receipt_of(workflow().log);
+  const Report clean = validate_with_limits(bytes_of(receipt), kLimits);
+  EXPECT_EQ(to_text(clean), "status:          CLEAN\n"
+                            "spec version:    0.4\n"
+                            "records:         12\n"
+                            "checked:         12\n"
+                            "last time:       12\n"
+                            "head hash:       " + hex(clean.head_hash) + "\n"
+                            "rules hash:      " + hex(clean.rules_hash) + "\n");
+  EXPECT_EQ(to_text(validate_with_limits("{}", {1, 1, 1, 1})), "status:          INVALID\n"
+                                                               "problem:         receipt exceeds size limit (2 > 1 bytes)\n"
+                                                               "spec version:    \n"
+                                                               "records:         0\n"
+                                                               "checked:         0\n"
+                                                               "last time:       0\n"
+                                                               "head hash:       " + zeros + "\n"
+                                                               "rules hash:      " + zeros + "\n");
+
+  Report full;
+  full.reason = R::RefUnresolved;
+  full.spec_version = "0.4";
+  full.record_count = 4, full.checked_records = 2, full.last_time = 4;
+  full.retracted = {id_of(1)};
+  full.tainted = {id_of(2), id_of(3)};
+  full.standing.compromised = {id_of(4)};
+  full.standing.unsound = {id_of(1), id_of(2)};
+  full.standing.restorations = {{id_of(2), {id_of(6), id_of(5)}}, {id_of(1), {id_of(7)}}};
+  const Id h = base::sha256("table");
+  full.profiles = {
+      {"quintrel-core-v1", h, profiles::ProfileStatus::Conformant, true, true, {{"B1", true, "status Clean"}}},
+      {"p2", h, profiles::ProfileStatus::NonConformant, true, false, {{"S1", false, "no"}, {"S2", true, "yes"}}},
+      {"p3", h, profiles::ProfileStatus::Conformant, false, std::nullopt, {}},
+      {"mystery", {}, profiles::ProfileStatus::Unknown, true, std::nullopt, {}},
+  };
+  const std::string text = to_text(full);
+  EXPECT_EQ(text, "status:          INVALID\n"
+                  "reject reason:   RefUnresolved\n"
+                  "spec version:    0.4\n"
+                  "records:         4\n"
+                  "checked:         2\n"
+                  "last time:       4\n"
+                  "head hash:       " + zeros + "\n"
+                  "rules hash:      " + zeros + "\n"
+                  "retracted (1):\n"
+                  "  " + hex(id_of(1)) + "\n"
+                  "tainted (2):\n"
+                  "  " + hex(id_of(2)) + "\n"
+                  "  " + hex(id_of(3)) + "\n"
+                  "standing-compromised (1):\n"
+                  "  " + hex(id_of(4)) + "\n"
+                  "unsound selections (2):\n"
+                  "  " + hex(id_of(1)) + "\n"
+                  "  " + hex(id_of(2)) + "\n"
+                  "restorations (2):\n"
+                  "  " + hex(id_of(1)) + " <- \n"
+                  "    " + hex(id_of(7)) + "\n"
+                  "  " + hex(id_of(2)) + " <- \n"
+                  "    " + hex(id_of(5)) + "\n"
+                  "    " + hex(id_of(6)) + "\n"
+                  "profile quintrel-core-v1: CONFORMANT (declared, declaration matches)\n"
+                  "  hash:          " + hex(h) + "\n"
+                  "  ok   B1: status Clean\n"
+                  "profile p2: NON-CONFORMANT (declared, DECLARATION MISMATCH)\n"
+                  "  hash:          " + hex(h) + "\n"
+                  "  FAIL S1: no\n"
+                  "  ok   S2: yes\n"
+                  "profile p3: CONFORMANT (required)\n"
+                  "  hash:          " + hex(h) + "\n"
+                  "profile mystery: UNKNOWN (declared)\n");
+
+  // A refused write stops the rendering at once.
+  int writes = 0;
+  EXPECT_FALSE(write_text(full, [&](std::string_view) { return ++writes < 20; }));
+  EXPECT_EQ(writes, 20);
+}
+
+}  // namespace
+}  // namespace quintrel::receipt
