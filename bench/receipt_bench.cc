@@ -1,7 +1,8 @@
 // Receipt validation, side by side on the same bytes:
 // - a realistic unsigned receipt of about 60 MiB: validation, the strict
-//   receipt reader alone, and RapidJSON's DOM parse; throughput in MB/s
-//   (10^6 bytes per second) and validation's peak heap against the size;
+//   receipt reader alone, and RapidJSON's DOM parse; throughput as the
+//   library's bytes per second (in MiB/s) and validation's peak heap against
+//   the receipt's size;
 // - the same log signed: validation, and the signature checks alone;
 // - a crafted Replace chain with every other Selection retracted, whose
 //   restorations are quadratic by definition, at 25 and 50 MiB: validation's

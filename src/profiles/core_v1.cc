@@ -15,7 +15,7 @@ using record::Kind;
 
 std::string joined(const std::set<std::string>& items) {
   std::string out;
-  for (const auto& item : items) out.append(out.empty() ? "" : ", ").append(item);
+  for (const auto& item : items) out.append(out.empty() ? "" : ", ").append(one_line(item));
   return out;
 }
 

@@ -6,6 +6,16 @@
 
 namespace quintrel::profiles {
 
+std::string one_line(std::string_view text) {
+  // C0 controls and DEL in one byte; C1 controls as C2 80 to C2 9F.
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (c < 0x20 || c == 0x7F || c1) return base::debug_quote(text);
+  }
+  return std::string(text);
+}
+
 base::Id profile_hash(const ProfileTable& table) { return base::sha256_canonical(table).value_or(base::Id{}); }
 
 ProfileResult result_of(const ProfileTable& table, std::vector<ClauseResult> clauses) {

@@ -61,6 +61,11 @@ inline bool met(const ProfileResult& r) {
   return r.status == ProfileStatus::Conformant && r.declaration_matches != false;
 }
 
+// A text from a receipt as it may stand in a one-line detail or report line:
+// unchanged, unless it holds a control character (a line feed could forge a
+// line); then in its quoted, escaped form ("{:?}").
+std::string one_line(std::string_view text);
+
 // The undeclared result of a known table: its id and hash, Conformant exactly
 // when every clause passed.
 ProfileResult result_of(const ProfileTable& table, std::vector<ClauseResult> clauses);

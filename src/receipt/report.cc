@@ -51,9 +51,11 @@ class Lines {
 bool write_text(const Report& r, const TextSink& sink) {
   Lines out(sink);
   if (!out.labelled("status:", kStatusWords[static_cast<size_t>(r.status)])) return false;
-  if (r.problem && !out.labelled("problem:", *r.problem)) return false;
+  // Texts taken from the receipt go through one_line, so that none can forge a line.
+  using profiles::one_line;
+  if (r.problem && !out.labelled("problem:", one_line(*r.problem))) return false;
   if (r.reason && !out.labelled("reject reason:", base::enum_name(*r.reason))) return false;
-  if (!out.labelled("spec version:", r.spec_version) ||
+  if (!out.labelled("spec version:", one_line(r.spec_version)) ||
       !out.labelled("records:", std::to_string(r.record_count)) ||
       !out.labelled("checked:", std::to_string(r.checked_records)) ||
       !out.labelled("last time:", std::to_string(r.last_time)) ||
@@ -75,13 +77,13 @@ bool write_text(const Report& r, const TextSink& sink) {
     if (!ok) return false;
   }
   for (const auto& p : r.profiles) {
-    if (!out.plain("profile " + p.id + ": ", kProfileWords[static_cast<size_t>(p.status)],
+    if (!out.plain("profile " + one_line(p.id) + ": ", kProfileWords[static_cast<size_t>(p.status)],
                    " (" + std::string(declaration_label(p)) + ")"))
       return false;
     if (p.status == profiles::ProfileStatus::Unknown) continue;
     if (!out.labelled("  hash:", base::hex_encode(p.hash))) return false;
     for (const auto& c : p.clauses)
-      if (!out.plain(c.passed ? "  ok   " : "  FAIL ", c.id + ": ", c.detail)) return false;
+      if (!out.plain(c.passed ? "  ok   " : "  FAIL ", one_line(c.id) + ": ", one_line(c.detail))) return false;
   }
   return true;
 }

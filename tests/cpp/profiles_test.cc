@@ -135,6 +135,8 @@ TEST(CoreProfile, Clauses) {
        {"FAIL B4: max_context_records 4294967295"}},
       {"actors", [](Rules& r) { r.admin_retraction_actors = {"root", "admin"}, r.reaffirmation_actors = {"bob"}; },
        ValidationStatus::Clean, {"ok B5: admin_retraction_actors [admin, root], reaffirmation_actors [bob]"}},
+      {"an actor name that would break the line", [](Rules& r) { r.reaffirmation_actors = {"a\nb", "c"}; },
+       ValidationStatus::Clean, {"ok B5: admin_retraction_actors [], reaffirmation_actors [\"a\\nb\", c]"}},
   };
   for (const auto& c : cases) {
     Receipt receipt = base;
