@@ -120,4 +120,10 @@ PyObject* view_getter(PyObject* self, void*) {
   return guarded([&]() -> PyObject* { return F(Class<T>::get(self)).release(); });
 }
 
+// A read-only property of such a class, read by `F`.
+template <class T, Ref (*F)(const T&)>
+constexpr PyGetSetDef property(const char* name, const char* doc) {
+  return {name, view_getter<T, F>, nullptr, doc, nullptr};
+}
+
 }  // namespace quintrel::py

@@ -25,13 +25,10 @@ Ref reason(const CommitOutcome& c) { return c.reason ? name_text(*c.reason) : Re
 Ref accepted(const CommitOutcome& c) { return py_bool(c.accepted); }
 
 PyGetSetDef getters[] = {
-    {"id", view_getter<CommitOutcome, id>, nullptr, "Content-address id of the committed record, lowercase hex.",
-     nullptr},
-    {"result", view_getter<CommitOutcome, result>, nullptr, "`\"accept\"` or `\"reject\"`.", nullptr},
-    {"reason", view_getter<CommitOutcome, reason>, nullptr, "Verifier reason code when the record was rejected.",
-     nullptr},
-    {"accepted", view_getter<CommitOutcome, accepted>, nullptr,
-     "`True` if the record was accepted by replay, `False` if rejected.", nullptr},
+    property<CommitOutcome, id>("id", "Content-address id of the committed record, lowercase hex."),
+    property<CommitOutcome, result>("result", "`\"accept\"` or `\"reject\"`."),
+    property<CommitOutcome, reason>("reason", "Verifier reason code when the record was rejected."),
+    property<CommitOutcome, accepted>("accepted", "`True` if the record was accepted by replay, `False` if rejected."),
     {},
 };
 

@@ -25,10 +25,8 @@ Ref records(const Receipt& r) { return record_list(r.records); }
 Ref spec_version(const Receipt& r) { return str(r.spec_version); }
 
 PyGetSetDef getters[] = {
-    {"records", view_getter<Receipt, records>, nullptr,
-     "The records in order, from genesis (subjects and verdicts).", nullptr},
-    {"spec_version", view_getter<Receipt, spec_version>, nullptr,
-     "Spec version the receipt declares (e.g. `\"0.3\"`).", nullptr},
+    property<Receipt, records>("records", "The records in order, from genesis (subjects and verdicts)."),
+    property<Receipt, spec_version>("spec_version", "Spec version the receipt declares (e.g. `\"0.3\"`)."),
     {},
 };
 

@@ -41,26 +41,21 @@ Ref refs(const Record& r) {
   return list;
 }
 
-template <Ref (*F)(const Record&)>
-constexpr PyGetSetDef getter(const char* name, const char* doc) {
-  return {name, view_getter<Record, F>, nullptr, doc, nullptr};
-}
-
 PyGetSetDef getters[] = {
-    getter<id>("id", "Content-address id, lowercase hex."),
-    getter<kind>("kind", "Record kind (e.g. `\"Candidate\"`, `\"Selection\"`, `\"Verdict\"`)."),
-    getter<time>("time", "Logical time (1-based commit counter)."),
-    getter<author_id>("author_id", "Author actor id."),
-    getter<author_type>("author_type",
+    property<Record, id>("id", "Content-address id, lowercase hex."),
+    property<Record, kind>("kind", "Record kind (e.g. `\"Candidate\"`, `\"Selection\"`, `\"Verdict\"`)."),
+    property<Record, time>("time", "Logical time (1-based commit counter)."),
+    property<Record, author_id>("author_id", "Author actor id."),
+    property<Record, author_type>("author_type",
                         "Author role (`\"User\"`, `\"Provider\"`, `\"System\"`, `\"Executor\"`,\n"
                         "`\"Verifier\"`)."),
-    getter<is_signed>("signed", "Whether the author carries a signature."),
-    getter<evidence>("evidence",
+    property<Record, is_signed>("signed", "Whether the author carries a signature."),
+    property<Record, evidence>("evidence",
                      "Evidence class (`\"Deterministic\"`, `\"Verified\"`, `\"Reported\"`,\n"
                      "`\"Inferred\"`, `\"Assumed\"`)."),
-    getter<schema>("schema", "Schema id, lowercase hex."),
-    getter<refs>("refs", "Typed edges to prior records, as `{\"type\": str, \"target\": hex}` dicts."),
-    getter<payload_json>("payload_json",
+    property<Record, schema>("schema", "Schema id, lowercase hex."),
+    property<Record, refs>("refs", "Typed edges to prior records, as `{\"type\": str, \"target\": hex}` dicts."),
+    property<Record, payload_json>("payload_json",
                          "The raw payload as a JSON string (parse with `json.loads`). This is the\n"
                          "record's canonical `data` bytes, decoded as UTF-8."),
     {},

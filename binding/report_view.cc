@@ -98,34 +98,29 @@ Ref profile_list(const Report& r) {
   return list;
 }
 
-template <Ref (*F)(const Report&)>
-constexpr PyGetSetDef getter(const char* name, const char* doc) {
-  return {name, view_getter<Report, F>, nullptr, doc, nullptr};
-}
-
 PyGetSetDef getters[] = {
-    getter<status>("status", "`\"clean\"`, `\"tainted\"`, or `\"invalid\"`."),
-    getter<is_clean>("is_clean", "True only for a `\"clean\"` receipt."),
-    getter<reason>("reason", "Verifier reason code for the first violation when replay failed."),
-    getter<problem>("problem",
+    property<Report, status>("status", "`\"clean\"`, `\"tainted\"`, or `\"invalid\"`."),
+    property<Report, is_clean>("is_clean", "True only for a `\"clean\"` receipt."),
+    property<Report, reason>("reason", "Verifier reason code for the first violation when replay failed."),
+    property<Report, problem>("problem",
                     "Structural problem (unparseable bytes, unsupported spec version) when\n"
                     "validation could not even reach replay."),
-    getter<spec_version>("spec_version", "Spec version the receipt declared (empty string if unparseable)."),
-    getter<record_count>("record_count", nullptr),
-    getter<checked_records>("checked_records", nullptr),
-    getter<last_time>("last_time", nullptr),
-    getter<head_hash>("head_hash",
+    property<Report, spec_version>("spec_version", "Spec version the receipt declared (empty string if unparseable)."),
+    property<Report, record_count>("record_count", nullptr),
+    property<Report, checked_records>("checked_records", nullptr),
+    property<Report, last_time>("last_time", nullptr),
+    property<Report, head_hash>("head_hash",
                       "Lowercase hex of the SHA-256 head hash (compare against an anchored\n"
                       "head attestation)."),
-    getter<rules_hash>("rules_hash",
+    property<Report, rules_hash>("rules_hash",
                        "Lowercase hex of the SHA-256 rules hash (compare against rules agreed\n"
                        "out of band)."),
-    getter<retracted>("retracted", "Hex ids of retracted records."),
-    getter<tainted>("tainted", "Hex ids of tainted records."),
-    getter<standing>("standing",
+    property<Report, retracted>("retracted", "Hex ids of retracted records."),
+    property<Report, tainted>("tainted", "Hex ids of tainted records."),
+    property<Report, standing>("standing",
                      "The replay-derived standing section (spec 0.3) as a dict:\n"
                      "`{\"compromised\": [id...], \"unsound\": [id...], \"restorations\": {id: [id...]}}`."),
-    getter<profile_list>(
+    property<Report, profile_list>(
         "profiles",
         "Profile results: every profile the receipt declares (spec 0.4), in\n"
         "declaration order, then the ids requested via\n"

@@ -18,7 +18,8 @@ Result<Provenance> provenance_for(const record::Author& author, const std::optio
   const bool user = author.type == AuthorType::User;
   if (!user && author.type != AuthorType::Provider && author.type != AuthorType::System)
     return std::unexpected(Refusal::value("author " + base::debug_quote(author.id) + " has role " +
-                                          std::string(base::enum_name(author.type)) + ", which cannot author a Requirement"));
+                                          std::string(base::enum_name(author.type)) +
+                                          ", which cannot author a Requirement"));
   const Provenance own = user ? Provenance::user_authored : Provenance::derived;
   if (!given) return own;
 
