@@ -109,6 +109,47 @@ class Reader {
     pos_ = q;
     return true;
   }
+  // Reads a byte array as the canonical writer writes it: "[" at the cursor,
+  // integers 0 to 255 written plainly and separated by single commas, "]",
+  // with `count` elements when it is given. Calls push(byte) for each and
+  // returns true; on anything else (white space, another number, a nesting
+  // too deep for an array) consumes nothing and returns false, and the
+  // general reader reads the array with its own checks and errors. The fast
+  // path of ids and payload bytes, which are most of a log's bytes.
+  template <class Push>
+  bool compact_bytes(Push&& push, size_t count = SIZE_MAX) {
+    const size_t n = in_.size();
+    size_t q = pos_;
+    if (depth_left_ <= 1 || q >= n || in_[q] != '[') return false;
+    ++q;
+    size_t read = 0;
+    if (q < n && in_[q] == ']') {
+      ++q;
+    } else {
+      for (;;) {
+        if (q >= n) return false;
+        unsigned v = static_cast<unsigned char>(in_[q]) - '0';
+        if (v > 9) return false;
+        ++q;
+        if (v != 0) {
+          for (int k = 0; k < 2 && q < n; ++k, ++q) {
+            unsigned d = static_cast<unsigned char>(in_[q]) - '0';
+            if (d > 9) break;
+            v = v * 10 + d;
+          }
+        }
+        if (v > 255 || q >= n || read == count) return false;
+        push(static_cast<uint8_t>(v));
+        ++read;
+        const char c = in_[q++];
+        if (c == ']') break;
+        if (c != ',') return false;
+      }
+    }
+    if (count != SIZE_MAX && read != count) return false;
+    pos_ = q;
+    return true;
+  }
   bool skip();  // an ignored value: no depth limit, no recursion
 
   // Containers: the access objects walk the elements and members between the
