@@ -45,10 +45,7 @@ inline Ref to_python(const Bytes& bytes) {
 inline Ref to_python(const log::CommitOutcome& outcome) { return new_commit(outcome); }
 template <class T>
 Ref to_python(writer::Result<T>&& result) {
-  if (!result) {
-    raise_refusal(result.error());
-    return {};
-  }
+  if (!result) return raise_refusal(result.error());
   return to_python(std::move(*result));
 }
 

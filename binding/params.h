@@ -26,6 +26,7 @@
 #include "args.h"  // first: Python.h comes before the standard headers
 
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,19 @@ template <>
 struct Convert<std::vector<std::string>> {
   static bool from(PyObject* o, const ArgName& name, std::vector<std::string>& out) {
     return to_text_list(o, name, out);
+  }
+};
+
+// A dict with str keys, read in the order of the keys' UTF-8 bytes.
+template <class T>
+struct Convert<std::map<std::string, T>> {
+  static bool from(PyObject* o, const ArgName& name, std::map<std::string, T>& out) {
+    std::map<std::string, Ref> objects;
+    if (!to_dict(o, name, objects)) return false;
+    for (const auto& [key, value] : objects) {
+      if (!Convert<T>::from(value.get(), name.value_of(key), out[key])) return false;
+    }
+    return true;
   }
 };
 

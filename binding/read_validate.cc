@@ -97,10 +97,7 @@ Ref validate(ValidateArgs args) {
 
 Ref read(ReadArgs args) {
   auto parsed = receipt::Receipt::from_bytes(args.data.bytes);
-  if (!parsed) {
-    value_error("not a parseable receipt: " + parsed.error().to_string());
-    return {};
-  }
+  if (!parsed) return value_error("not a parseable receipt: " + parsed.error().to_string());
   return new_receipt(std::move(*parsed));
 }
 

@@ -1,6 +1,7 @@
 import importlib
 import importlib.metadata
 import inspect
+import pydoc
 import subprocess
 
 import pytest
@@ -47,6 +48,13 @@ def test_bound_method_signatures(tmp_path):
     assert str(inspect.signature(w.requirement)) == (
         "(author, request, key, description, *, required=True, expected_evidence=None, provenance=None)")
     assert str(inspect.signature(w.receipt)) == "(profiles=None)"
+
+
+def test_help_shows_the_parameters():
+    text = pydoc.render_doc(quintrel.Writer, renderer=pydoc.plaintext)
+    assert " |  Writer(log_dir, rules, signers=None)\n" in text
+    assert " |  retract(self, /, author, target, reason)\n" in text
+    assert "validate(data, require_profile=None)\n" in pydoc.render_doc(quintrel.validate, renderer=pydoc.plaintext)
 
 
 @pytest.mark.parametrize("name", NAMES[4:])
