@@ -1,5 +1,6 @@
-// How a call runs, for a module function and for a Writer method declared by
-// a parameter table (params.h):
+// How a call runs, for a module function, a Writer method and a method of a
+// class that is not thread-bound, each declared by a parameter table
+// (params.h):
 //
 //   PyMethodDef request_def() {
 //     return writer_method<RequestArgs, request_params, Access::kExclusive, &writer::Writer::request>();
@@ -11,7 +12,8 @@
 // (a sequence's __getitem__, say), which may use the Writer freely. Only then
 // is the Writer borrowed, for the body alone, which runs no Python code; the
 // result becomes a Python object, or a refusal an exception, once the borrow
-// is released.
+// is released. A method of another class binds and converts, then runs its
+// body on the instance's value.
 #pragma once
 
 #include "classes.h"  // first: Python.h comes before the standard headers
@@ -43,6 +45,7 @@ inline Ref to_python(const Bytes& bytes) {
   return Ref::steal(PyBytes_FromStringAndSize(bytes.data.data(), static_cast<Py_ssize_t>(bytes.data.size())));
 }
 inline Ref to_python(const log::CommitOutcome& outcome) { return new_commit(outcome); }
+inline Ref to_python(const base::Json& value) { return json_to_py(value); }
 template <class T>
 Ref to_python(writer::Result<T>&& result) {
   if (!result) return raise_refusal(result.error());
@@ -80,6 +83,17 @@ PyObject* call_writer(PyObject* self, PyObject* const* argv, Py_ssize_t nargs, P
   });
 }
 
+template <class T, class A, const Params<A>& (*Table)(), auto Body>
+PyObject* call_view(PyObject* self, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const Params<A>& params = Table();
+    Args args;
+    A values;
+    if (!params.bind(argv, nargs, kwnames, args) || !params.convert(args, values)) return nullptr;
+    return to_python(std::invoke(Body, static_cast<const T&>(Class<T>::get(self)), std::move(values))).release();
+  });
+}
+
 template <class A, const Params<A>& (*Table)(), auto Body>
 PyMethodDef function_def() {
   return {Table().name(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call_function<A, Table, Body>)),
@@ -90,6 +104,12 @@ template <class A, const Params<A>& (*Table)(), Access kAccess, auto Body>
 PyMethodDef writer_method() {
   return {Table().name(),
           reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call_writer<A, Table, kAccess, Body>)),
+          METH_FASTCALL | METH_KEYWORDS, Table().doc()};
+}
+
+template <class T, class A, const Params<A>& (*Table)(), auto Body>
+PyMethodDef view_method() {
+  return {Table().name(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call_view<T, A, Table, Body>)),
           METH_FASTCALL | METH_KEYWORDS, Table().doc()};
 }
 

@@ -9,7 +9,7 @@ namespace quintrel::py {
 namespace {
 
 using receipt::Receipt;
-using View = Class<Receipt>;
+using View = Class<ReceiptValue>;
 
 constexpr char kDoc[] =
     "A parsed receipt, for inspection. Reading does not verify: call\n"
@@ -21,22 +21,22 @@ constexpr char kDoc[] =
     "`selected`); those methods replay the receipt first and raise\n"
     "`ValueError` if it does not verify.";
 
-Ref records(const Receipt& r) { return record_list(r.records); }
-Ref spec_version(const Receipt& r) { return str(r.spec_version); }
+Ref records(const ReceiptValue& v) { return record_list(v.receipt.records); }
+Ref spec_version(const ReceiptValue& v) { return str(v.receipt.spec_version); }
 
 PyGetSetDef getters[] = {
-    property<Receipt, records>("records", "The records in order, from genesis (subjects and verdicts)."),
-    property<Receipt, spec_version>("spec_version", "Spec version the receipt declares (e.g. `\"0.3\"`)."),
+    property<ReceiptValue, records>("records", "The records in order, from genesis (subjects and verdicts)."),
+    property<ReceiptValue, spec_version>("spec_version", "Spec version the receipt declares (e.g. `\"0.3\"`)."),
     {},
 };
 
 Py_ssize_t length(PyObject* self) {
-  return guarded([&]() -> Py_ssize_t { return static_cast<Py_ssize_t>(View::get(self).records.size()); });
+  return guarded([&]() -> Py_ssize_t { return static_cast<Py_ssize_t>(View::get(self).receipt.records.size()); });
 }
 
 PyObject* repr(PyObject* self) {
   return guarded([&]() -> PyObject* {
-    const Receipt& r = View::get(self);
+    const Receipt& r = View::get(self).receipt;
     return str("Receipt(spec_version=" + quoted(r.spec_version) + ", records=" + std::to_string(r.records.size()) +
                ")")
         .release();
@@ -46,14 +46,18 @@ PyObject* repr(PyObject* self) {
 }  // namespace
 
 PyTypeObject* receipt_type() {
-  // The query methods join a method table here.
+  if (View::type() != nullptr) return View::type();
+  // The type keeps pointers into this table, which lives as long as the process.
+  auto* methods = new std::vector<PyMethodDef>(receipt_queries());
+  methods->push_back({});
   return View::create({.name = "Receipt",
                        .doc = kDoc,
+                       .methods = methods->data(),
                        .getters = getters,
                        .slots = {{Py_mp_length, reinterpret_cast<void*>(length)},
                                  {Py_tp_repr, reinterpret_cast<void*>(repr)}}});
 }
 
-Ref new_receipt(receipt::Receipt receipt) { return Ref::steal(View::wrap(std::move(receipt))); }
+Ref new_receipt(receipt::Receipt receipt) { return Ref::steal(View::wrap({std::move(receipt), {}})); }
 
 }  // namespace quintrel::py

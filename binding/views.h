@@ -9,11 +9,20 @@
 #include <vector>
 
 #include "log/writer.h"
+#include "queries/queries.h"
 #include "receipt/receipt.h"
 #include "receipt/report.h"
 #include "record/record.h"
 
 namespace quintrel::py {
+
+// What a Receipt object holds: the receipt as read and the query index over
+// its records and stored rules, built by its first query (a receipt never
+// changes).
+struct ReceiptValue {
+  receipt::Receipt receipt;
+  queries::Cache index;
+};
 
 PyTypeObject* report_type();
 PyTypeObject* receipt_type();
@@ -26,5 +35,9 @@ Ref new_receipt(receipt::Receipt receipt);
 Ref new_commit(const log::CommitOutcome& outcome);
 // A list of new Record objects, one per record, in order.
 Ref record_list(std::vector<record::Record> records);
+
+// The seven query methods of Writer and of Receipt, in the classes' order.
+std::vector<PyMethodDef> writer_queries();
+std::vector<PyMethodDef> receipt_queries();
 
 }  // namespace quintrel::py

@@ -200,8 +200,9 @@ PyTypeObject* writer_type() {
       requirement_def(),
       retract_def(),
       writer_method<ReceiptArgs, receipt_params, Access::kShared, export_receipt>(),
-      {},
   };
+  for (const PyMethodDef& query : writer_queries()) methods->push_back(query);
+  methods->push_back({});
   return View::create({.name = "Writer",
                        .doc = open_params().doc(),
                        .methods = methods->data(),

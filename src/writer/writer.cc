@@ -100,6 +100,8 @@ Result<record::Author> Writer::resolve_author(std::string_view author) const {
 
 Result<log::CommitOutcome> Writer::do_commit(record::Author author, const base::Id& schema, std::string payload,
                                              record::Kind kind, std::vector<record::Ref> refs) {
+  // The index borrows the records that the commit is about to change.
+  queries_.clear();
   const Ed25519Signer* key = signer(author.id);
   log::RecordInput input{std::move(author), base::to_bytes(payload), std::move(refs),
                          rules_.space,      rules_.space,            schema,

@@ -20,6 +20,7 @@
 
 #include "base/codec.h"
 #include "log/writer.h"
+#include "queries/queries.h"
 #include "record/evolution_payloads.h"
 #include "record/record.h"
 #include "record/sign.h"
@@ -103,6 +104,11 @@ class Writer {
   base::Id head() const;
   const verify::VerifierRules& rules() const { return rules_; }
   const log::LogWriter& log() const { return log_; }
+  // The query index of the log as it stands: built by the first query after
+  // opening or after a commit, then reused.
+  const std::expected<queries::Queries, queries::QueryError>& queries() const {
+    return queries_.get(records(), rules_);
+  }
 
   // --- the commit road, shared by every verb ---------------------------------
 
@@ -141,6 +147,7 @@ class Writer {
   log::LogWriter log_;
   verify::VerifierRules rules_;
   Signers signers_;
+  queries::Cache queries_;  // dropped by every commit
 };
 
 }  // namespace quintrel::writer
