@@ -155,4 +155,51 @@ inline void grow_cycles(BenchLog& b, uint64_t max_bytes) {
   }
 }
 
+// A root Candidate by "agent" and its Evaluation, then continuations, each
+// anchored on a Selection by "user" that chose the one before (considered
+// beside the root, whose Evaluation it uses). Returns the Candidates.
+inline std::vector<base::Id> grow_chain(BenchLog& b, const std::string& objective, size_t length) {
+  record::CandidateData c;
+  c.source.git.tree = std::string(40, 'a');
+  c.note = objective;
+  const base::Id root = b.add(Kind::Candidate, "agent", "quintrel.candidate.v1", c, {});
+  const base::Id e = b.add(Kind::Evaluation, "agent", "quintrel.evaluation.v1",
+                           record::EvaluationData{root, "tests", std::nullopt, {}}, {{RefType::Use, root}});
+  std::vector<base::Id> cands{root};
+  c.basis = record::CandidateBasis::continuation;
+  while (cands.size() < length) {
+    const base::Id parent = cands.back();
+    std::vector<base::Id> considered{root};
+    if (parent != root) considered.push_back(parent);
+    const base::Id s =
+        b.add(Kind::Selection, "user", "quintrel.selection.v1",
+              record::SelectionData{objective, considered, record::SelectionOutcome::choose({parent}), {}},
+              {{RefType::Require, parent}, {RefType::Use, e}});
+    c.parent = parent;
+    cands.push_back(b.add(Kind::Candidate, "agent", "quintrel.candidate.v1", c, {{RefType::Cause, s}}));
+  }
+  return cands;
+}
+
+// One chain of `long_length` Candidates (objective "long"), then chains of
+// 100 (objectives "short 0", "short 1", ...) while a whole one still keeps
+// the frame file below `max_bytes`.
+struct Chains {
+  std::vector<base::Id> long_chain, short_candidates;
+  std::vector<std::string> objectives;  // of the short chains
+};
+inline Chains grow_chains(BenchLog& b, size_t long_length, uint64_t max_bytes) {
+  Chains out;
+  out.long_chain = grow_chain(b, "long", long_length);
+  for (int k = 0;; ++k) {
+    const uint64_t before = b.file_size();
+    const std::string objective = "short " + std::to_string(k);
+    const auto cands = grow_chain(b, objective, 100);
+    out.objectives.push_back(objective);
+    out.short_candidates.insert(out.short_candidates.end(), cands.begin(), cands.end());
+    if (b.file_size() + (b.file_size() - before) > max_bytes) break;
+  }
+  return out;
+}
+
 }  // namespace quintrel::bench

@@ -4,6 +4,9 @@
 //
 //   generate DIR BYTES   a log of request/candidate/evaluation/selection cycles
 //                        below BYTES in DIR/records.log; prints its rules JSON
+//   chains DIR BYTES     a log of continuation chains (one of 10,000 Candidates,
+//                        the others of 100) below BYTES in DIR/records.log;
+//                        prints its rules JSON
 //   open DIR RULES       opens DIR with the rules in the file RULES
 //   request N            commits N requests by "user", one at a time, through
 //                        the log writer; prints each commit's time in us
@@ -56,11 +59,14 @@ int run() {
     std::istringstream in(line);
     std::string verb, dir, path;
     in >> verb;
-    if (verb == "generate") {
+    if (verb == "generate" || verb == "chains") {
       uint64_t bytes = 0;
       in >> dir >> bytes;
       BenchLog b("python bench", {{"user", record::AuthorType::User}, {"agent", record::AuthorType::Provider}});
-      grow_cycles(b, bytes);
+      if (verb == "generate")
+        grow_cycles(b, bytes);
+      else
+        grow_chains(b, 10000, bytes);
       std::filesystem::create_directories(dir);
       std::ofstream(dir + "/records.log", std::ios::binary) << b.file_bytes();
       std::cout << base::compact_json(b.rules()) << std::endl;
