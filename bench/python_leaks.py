@@ -62,10 +62,14 @@ def main():
         "refused Writer()": lambda: (attempt(lambda: quintrel.Writer(root, rules, {"ghost": 1})),
                                      attempt(lambda: quintrel.Writer(root, "{}", signer)),
                                      attempt(lambda: quintrel.Writer(os.path.join(root, "log"), rules, signer))),
+        "queries": lambda: (w.standing(request), w.frontier(), w.selected(objective),
+                            parsed.standing(request), parsed.descendants(request)),
+        "refused queries": lambda: (attempt(lambda: w.descent(request)), attempt(lambda: w.evidence(bad_id)),
+                                    attempt(lambda: parsed.siblings(request)), attempt(lambda: parsed.standing(5))),
         "read of bad bytes": lambda: attempt(lambda: quintrel.read(b"{}")),
         "default_rules": lambda: quintrel.default_rules({"alice": "user"}, admins=[author]),
     }
-    watched = (receipt, author, objective, bad_id, key, profiles, rules, signer, report, parsed, record, w)
+    watched = (receipt, author, objective, bad_id, key, profiles, rules, signer, report, parsed, record, w, request)
 
     def counts():
         return [sys.getrefcount(o) for o in watched]
