@@ -28,27 +28,9 @@ import tempfile
 import time
 
 import quintrel
+from python_bench import NEAR_LIMIT, Peer
 
-NEAR_LIMIT = (64 << 20) - (2 << 20)
 BY_ID = ("descent", "descendants", "siblings", "standing", "evidence")
-
-
-class Peer:
-    def __init__(self, path):
-        import subprocess
-        self.process = subprocess.Popen([path], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-
-    def ask(self, line):
-        self.process.stdin.write(line + "\n")
-        self.process.stdin.flush()
-        answer = self.process.stdout.readline()
-        if not answer:
-            sys.exit(f"the C++ peer failed on: {line}")
-        return answer.strip()
-
-    def close(self):
-        self.process.stdin.close()
-        self.process.wait()
 
 
 def timed(call):
