@@ -154,9 +154,9 @@ class Queries {
 };
 
 // One index kept over records and rules that do not change: built by the
-// first query, reused by the later ones. Handed other records (another span, or the same
-// list grown), it builds anew. A copy or a move starts empty: the records
-// the index borrows need not move along.
+// first query, reused by the later ones. Handed other records (another span,
+// or the same list grown), it builds anew. A copy or a move starts empty: the
+// records the index borrows need not move along.
 class Cache {
  public:
   Cache() = default;
