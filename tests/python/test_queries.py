@@ -10,7 +10,7 @@ import struct
 import pytest
 
 import quintrel
-from conftest import MISSING
+from conftest import MISSING, run_on_thread
 
 LINEAGE = os.path.join(os.path.dirname(__file__), "..", "data", "lineage.receipt.json")
 # The subjects of the lineage in log order, each followed by its Verdict.
@@ -140,6 +140,13 @@ def test_a_new_log(writer):
         "node": {"id": request, "kind": "Request", "retracted": False, "standing": "n/a", "tainted": False},
         "restorations": []}
     assert writer.descendants(request) == {"descendants": [], "target": writer.standing(request)["node"]}
+
+
+def test_threads(lineage, lineage_bytes, ids, log_dir):
+    w = writer_of(lineage_bytes, log_dir)
+    _, error = run_on_thread(lambda: w.frontier())
+    assert not isinstance(error, Exception) and "quintrel::Writer is unsendable, but sent to another thread" in str(error)
+    assert run_on_thread(lambda: lineage.evidence(ids["c6"])) == (w.evidence(ids["c6"]), None)
 
 
 def test_signatures_and_docs():
