@@ -14,6 +14,13 @@ the same device. Every figure is a median over repetitions.
    json.loads of the same bytes. Milliseconds; validate over json.loads.
 3. Opening: Writer construction on the near-limit log against one C++ replay
    (verify_log) of its records. Milliseconds; Writer over replay.
+4. Verbs: each writing verb from Python against the same call of the core
+   Writer from C++ (the same arguments, so the same records), in turn, cycle
+   by cycle, from empty logs, with the sync floor beside them. Microseconds
+   per call: each side minus the floor, and the binding's own share (Python
+   minus C++), whose target is at most 20 us for every verb. On a disk the
+   syncs vary by far more than that share from one commit to the next; with
+   --dir on a tmpfs (/dev/shm) the floor nearly vanishes and the share shows.
 """
 import argparse
 import json
@@ -72,6 +79,58 @@ def commits(peer, root, name, source, rules_path, rules, rounds, per_round):
     records = len(writer)
     del writer
     return statistics.median(py), statistics.median(cpp), records
+
+
+VERBS = ("request", "requirement", "candidate (root, 2 artifacts)", "candidate (derivation)",
+         "evaluate (plain)", "evaluate (extended)", "select", "retract")
+
+
+def cycle(w, i):
+    """One call of each verb, as the peer's cycle() makes them; each call's
+    time in us, in order."""
+    times = []
+
+    def timed(call, *args, **kwargs):
+        t0 = time.perf_counter()
+        commit = call(*args, **kwargs)
+        times.append((time.perf_counter() - t0) * 1e6)
+        return commit.id
+
+    tree1, tree2, digest = f"{2 * i:040x}", f"{2 * i + 1:040x}", f"{i:064x}"
+    request = timed(w.request, "user", f"objective {i} " + "x" * 64)
+    requirement = timed(w.requirement, "user", request, f"key {i}", "the change has tests")
+    root = timed(w.candidate, "agent", tree1, note=f"candidate {i}",
+                 artifacts=[f"sha256-bytes:{digest}:out.tar", {"scheme": "git-tree-sha1", "digest": tree1}])
+    derived = timed(w.candidate, "agent", tree2, derives_from=[root])
+    plain = timed(w.evaluate, "agent", root, "tests", passed=True, procedure="make check")
+    extended = timed(w.evaluate, "agent", derived, "tests", score=97, scale=2, evaluator="ci", basis="recomputed",
+                     requirements=[requirement], artifacts=[f"sha256-bytes:{digest}"])
+    timed(w.select, "agent", f"objective {i}", [root, derived], choose=[derived], uses_eval=[plain, extended],
+          rationale="the higher score")
+    timed(w.retract, "agent", plain, "flaky run")
+    return times
+
+
+def verbs(peer, root, rules_path, rules, rounds, per_round):
+    """Per-verb medians in us: Python, C++, and the sync floor of one commit."""
+    py_dir, cpp_dir = (os.path.join(root, f"verbs-{side}") for side in ("py", "cpp"))
+    writer = quintrel.Writer(py_dir, rules)
+    peer.ask(f"wopen {cpp_dir} {rules_path}")
+    py, cpp, floor, n = [[] for _ in VERBS], [[] for _ in VERBS], [], 0
+    for _ in range(rounds):
+        for _ in range(per_round):
+            for k, t in enumerate(cycle(writer, n)):
+                py[k].append(t)
+            for k, t in enumerate(peer.ask(f"cycle {n}").split()):
+                cpp[k].append(float(t))
+            n += 1
+        floor += [float(t) for t in peer.ask(f"floor {per_round}").split()]
+    peer.ask("wclose")
+    same = [r.id for r in writer.records] == [r.id for r in quintrel.Writer(cpp_dir, rules).records]
+    rejected = sum(1 for r in writer.records if r.kind == "Verdict" and '"Reject"' in r.payload_json)
+    del writer
+    return ([statistics.median(v) for v in py], [statistics.median(v) for v in cpp], statistics.median(floor),
+            same, rejected, n)
 
 
 def alternate(rounds, first, second):
@@ -134,6 +193,14 @@ def main():
 
         o, r = alternate(args.rounds, construct, lambda: float(peer.ask(f"replay {near} {rules_path}")))
         print(f"   Writer() {o:8.1f} ms   C++ replay {r:8.1f} ms   Writer / replay {o / r:.3f}")
+
+        py, cpp, floor, same, rejected, cycles = verbs(peer, root, rules_path, rules, args.rounds, 10)
+        print(f"\n4. verbs from Python against the core Writer from C++ (median us per call over {cycles} cycles;"
+              f" sync floor {floor:.1f} us)")
+        print(f"   same records on both sides: {same}; rejected by the verifier: {rejected}")
+        print(f"   {'verb':<30} {'Python':>9} {'C++':>9} {'Py-floor':>9} {'C++-floor':>9} {'binding':>8}")
+        for name, p, c in zip(VERBS, py, cpp):
+            print(f"   {name:<30} {p:9.1f} {c:9.1f} {p - floor:9.1f} {c - floor:9.1f} {p - c:8.1f}")
     finally:
         peer.close()
         shutil.rmtree(root, ignore_errors=True)

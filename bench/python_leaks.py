@@ -43,6 +43,10 @@ def main():
     receipt = w.receipt(["quintrel-core-v1"])
     author, objective, bad_id, key = "alice", "an objective", "XYZ", "key"
     profiles = ["quintrel-core-v1"]
+    tree = "a" * 40
+    candidate = w.candidate("bot", tree).id
+    artifacts = ["sha256-bytes:" + "c" * 64 + ":out.tar", {"scheme": "git-tree-sha1", "digest": tree}]
+    bad_artifacts = artifacts + [{"scheme": "sha256-bytes", "digest": "c" * 64, "name": 5}]
     signer = {"alice": "ab" * 32}
     report = quintrel.validate(receipt)
     parsed = quintrel.read(receipt)
@@ -59,6 +63,12 @@ def main():
                                   attempt(lambda: w.requirement(author, bad_id, key, objective)),
                                   attempt(lambda: w.request(bad_id, objective)),
                                   attempt(lambda: w.request(author, 5))),
+        "refused verbs with artifacts": lambda: (
+            attempt(lambda: w.candidate(author, tree, artifacts=bad_artifacts)),
+            attempt(lambda: w.evaluate(author, bad_id, key, passed=True, artifacts=bad_artifacts)),
+            attempt(lambda: w.evaluate(author, candidate, key, blocked=True, evaluator=author, basis="declared",
+                                       artifacts=bad_artifacts)),
+            attempt(lambda: w.select(author, objective, [candidate], choose=[candidate], uses_eval=[bad_id]))),
         "refused Writer()": lambda: (attempt(lambda: quintrel.Writer(root, rules, {"ghost": 1})),
                                      attempt(lambda: quintrel.Writer(root, "{}", signer)),
                                      attempt(lambda: quintrel.Writer(os.path.join(root, "log"), rules, signer))),
@@ -69,7 +79,8 @@ def main():
         "read of bad bytes": lambda: attempt(lambda: quintrel.read(b"{}")),
         "default_rules": lambda: quintrel.default_rules({"alice": "user"}, admins=[author]),
     }
-    watched = (receipt, author, objective, bad_id, key, profiles, rules, signer, report, parsed, record, w, request)
+    watched = (receipt, author, objective, bad_id, key, profiles, rules, signer, report, parsed, record, w, request,
+               tree, candidate, artifacts, bad_artifacts, *artifacts, *bad_artifacts)
 
     def counts():
         return [sys.getrefcount(o) for o in watched]
@@ -91,9 +102,10 @@ def main():
     for name, fn in cases.items():
         measure(name, fn, args.calls)
     # A commit keeps its record and Verdict in the writer, and 100,000 of them
-    # would pass the log's size limit: a quarter as many, against their size.
+    # would pass the log's size limit: fewer, against their size.
     before = len(w)
-    measure("Writer.request (commits)", lambda: w.request(author, objective), args.calls // 4)
+    measure("Writer.candidate (commits)", lambda: w.candidate("bot", tree, artifacts=artifacts), args.calls // 25)
+    measure("Writer.request (commits)", lambda: w.request(author, objective), args.calls // 5)
     kept = sum(len(r.payload_json) + 4 * 32 + 64 for r in w.records[before:])
     print(f"(the writer holds {len(w) - before} more records, about {kept // 1024} KiB of payloads and ids)")
 

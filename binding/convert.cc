@@ -22,10 +22,14 @@ ArgName ArgName::value_of(std::string_view key) const {
   return {function, param, detail + " value for key " + quoted(key)};
 }
 
-Raised wrong_type(const ArgName& name, std::string_view expected, PyObject* o) {
+std::string wrong_type_text(const ArgName& name, std::string_view expected, PyObject* o) {
   std::string text = name.text();
   text.append(" must be ").append(expected).append(", not ").append(type_name(o));
-  return type_error(text);
+  return text;
+}
+
+Raised wrong_type(const ArgName& name, std::string_view expected, PyObject* o) {
+  return type_error(wrong_type_text(name, expected, o));
 }
 
 bool to_text(PyObject* o, const ArgName& name, std::string& out) {
@@ -211,8 +215,15 @@ std::optional<base::Id> parse_hash(std::string_view name, std::string_view text)
 }
 
 Raised raise_refusal(const writer::Refusal& refusal) {
-  return raise(refusal.kind == writer::Refusal::Kind::Runtime ? PyExc_RuntimeError : PyExc_ValueError,
-               refusal.message);
+  switch (refusal.kind) {
+    case writer::Refusal::Kind::Runtime:
+      return runtime_error(refusal.message);
+    case writer::Refusal::Kind::Type:
+      return type_error(refusal.message);
+    case writer::Refusal::Kind::Value:
+      break;
+  }
+  return value_error(refusal.message);
 }
 
 Ref json_to_py(const base::Json& value) {

@@ -34,8 +34,9 @@ struct ArgName {
   ArgName value_of(std::string_view key) const;
 };
 
-// TypeError "{name} must be {expected}, not {type of o}".
+// TypeError "{name} must be {expected}, not {type of o}", and its text alone.
 Raised wrong_type(const ArgName& name, std::string_view expected, PyObject* o);
+std::string wrong_type_text(const ArgName& name, std::string_view expected, PyObject* o);
 
 // A str, as UTF-8 with its size (NUL characters included). A str holding lone
 // surrogates has no UTF-8 form: the interpreter's UnicodeEncodeError is raised.
@@ -89,8 +90,8 @@ std::optional<base::Id> parse_id(std::string_view text);
 // "invalid {name} {:?} (expected 64 hex chars)".
 std::optional<base::Id> parse_hash(std::string_view name, std::string_view text);
 
-// Raises a refusal of the core as its Python exception: ValueError or
-// RuntimeError, with its text.
+// Raises a refusal of the core as its Python exception: ValueError,
+// RuntimeError or TypeError, with its text.
 Raised raise_refusal(const writer::Refusal& refusal);
 
 // A JSON value tree as plain Python objects, through its compact text and the

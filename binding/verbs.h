@@ -8,6 +8,9 @@ namespace quintrel::py {
 
 PyMethodDef request_def();
 PyMethodDef requirement_def();
+PyMethodDef candidate_def();
+PyMethodDef evaluate_def();
+PyMethodDef select_def();
 PyMethodDef retract_def();
 
 }  // namespace quintrel::py

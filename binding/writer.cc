@@ -198,6 +198,9 @@ PyTypeObject* writer_type() {
   auto* methods = new std::vector<PyMethodDef>{
       request_def(),
       requirement_def(),
+      candidate_def(),
+      evaluate_def(),
+      select_def(),
       retract_def(),
       writer_method<ReceiptArgs, receipt_params, Access::kShared, export_receipt>(),
   };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, builds and installs the module, then runs the example:
-# a log with a request and a requirement, exported and validated.
+# a log with a request, a requirement, a candidate, an evaluation and a selection,
+# exported and validated.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

@@ -12,6 +12,12 @@
 //                        the log writer; prints each commit's time in us
 //   close                closes the open log
 //   replay DIR RULES     one replay (verify_log) of the log in DIR; prints ms
+//   wopen DIR RULES      opens DIR as a writer::Writer, the core the module binds
+//   cycle I              runs cycle I of python_bench.py's verbs through that
+//                        Writer; prints each call's time in us, in order
+//   floor N              N rounds of the sync floor beside the Writer's log, at
+//                        the sizes of its last record and Verdict; prints us
+//   wclose               closes the Writer
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +27,10 @@
 #include <string>
 
 #include "../bench_log.h"
+#include "../sync_floor.h"
+#include "log/intent.h"
 #include "verify/replay.h"
+#include "writer/writer.h"
 
 namespace quintrel::bench {
 namespace {
@@ -51,8 +60,81 @@ log::LogWriter open_log(const std::string& dir, const verify::VerifierRules& rul
   return std::move(*w);
 }
 
+std::string hex_number(size_t n, int width) {
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "%0*zx", width, n);
+  return buf;
+}
+
+writer::ArtifactEntry text_artifact(std::string text) {
+  return {writer::ArtifactEntry::Form::Text, std::move(text)};
+}
+
+// The calls of python_bench.py's cycle(), with the same arguments; each
+// call's time in us. Exits on a refusal.
+std::vector<double> cycle(writer::Writer& w, size_t i) {
+  std::vector<double> times;
+  auto timed = [&](auto&& call) {
+    const auto t0 = Clock::now();
+    writer::Result<log::CommitOutcome> out = call();
+    const auto t1 = Clock::now();
+    if (!out) {
+      std::cerr << "cycle " << i << ": " << out.error().message << "\n";
+      std::exit(1);
+    }
+    times.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+    return base::hex_encode(out->id);
+  };
+  const std::string tree1 = hex_number(2 * i, 40), tree2 = hex_number(2 * i + 1, 40), digest = hex_number(i, 64);
+  const std::string request =
+      timed([&] { return w.request({"user", "objective " + std::to_string(i) + " " + std::string(64, 'x')}); });
+  const std::string requirement = timed(
+      [&] { return w.requirement({"user", request, "key " + std::to_string(i), "the change has tests"}); });
+  const std::string root = timed([&] {
+    writer::CandidateArgs a{"agent", tree1};
+    a.note = "candidate " + std::to_string(i);
+    writer::ArtifactEntry dict{writer::ArtifactEntry::Form::Dict};
+    dict.scheme = {writer::ArtifactField::State::Text, "git-tree-sha1"};
+    dict.digest = {writer::ArtifactField::State::Text, tree1};
+    a.artifacts = {text_artifact("sha256-bytes:" + digest + ":out.tar"), dict};
+    return w.candidate(std::move(a));
+  });
+  const std::string derived = timed([&] {
+    writer::CandidateArgs a{"agent", tree2};
+    a.derives_from = {{root}};
+    return w.candidate(std::move(a));
+  });
+  const std::string plain = timed([&] {
+    writer::EvaluateArgs a{"agent", root, "tests"};
+    a.passed = true;
+    a.procedure = "make check";
+    return w.evaluate(std::move(a));
+  });
+  const std::string extended = timed([&] {
+    writer::EvaluateArgs a{"agent", derived, "tests"};
+    a.score = 97;
+    a.scale = 2;
+    a.evaluator = "ci";
+    a.basis = "recomputed";
+    a.requirements = {{requirement}};
+    a.artifacts = {text_artifact("sha256-bytes:" + digest)};
+    return w.evaluate(std::move(a));
+  });
+  timed([&] {
+    writer::SelectArgs a{"agent", "objective " + std::to_string(i), {root, derived}};
+    a.choose = {{derived}};
+    a.uses_eval = {{plain, extended}};
+    a.rationale = "the higher score";
+    return w.select(std::move(a));
+  });
+  timed([&] { return w.retract({"agent", plain, "flaky run"}); });
+  return times;
+}
+
 int run() {
-  std::optional<log::LogWriter> writer;
+  std::optional<log::LogWriter> log_writer;
+  std::optional<writer::Writer> verbs;
+  std::string verbs_dir;
   verify::VerifierRules rules;
   size_t committed = 0;
   for (std::string line; std::getline(std::cin, line);) {
@@ -73,8 +155,8 @@ int run() {
     } else if (verb == "open") {
       in >> dir >> path;
       rules = rules_from(path);
-      writer.emplace(open_log(dir, rules));
-      std::cout << "ok " << writer->records().size() << std::endl;
+      log_writer.emplace(open_log(dir, rules));
+      std::cout << "ok " << log_writer->records().size() << std::endl;
     } else if (verb == "request") {
       size_t n = 0;
       in >> n;
@@ -89,7 +171,7 @@ int run() {
                                rules.space,
                                kSchema,
                                record::Kind::Request};
-        auto out = writer->commit(std::move(input), rules, writer->state());
+        auto out = log_writer->commit(std::move(input), rules, log_writer->state());
         const auto t1 = Clock::now();
         if (!out) {
           std::cerr << "commit: " << out.error().message() << "\n";
@@ -99,7 +181,7 @@ int run() {
       }
       std::cout << std::endl;
     } else if (verb == "close") {
-      writer.reset();
+      log_writer.reset();
       std::cout << "ok" << std::endl;
     } else if (verb == "replay") {
       in >> dir >> path;
@@ -113,6 +195,41 @@ int run() {
         return 1;
       }
       std::cout << std::chrono::duration<double, std::milli>(t1 - t0).count() << std::endl;
+    } else if (verb == "wopen") {
+      in >> verbs_dir >> path;
+      auto opened = writer::Writer::open(verbs_dir, read_file(path), {});
+      if (!opened) {
+        std::cerr << "wopen: " << opened.error().message << "\n";
+        return 1;
+      }
+      verbs.emplace(std::move(*opened));
+      std::cout << "ok" << std::endl;
+    } else if (verb == "cycle") {
+      size_t i = 0;
+      in >> i;
+      const std::vector<double> times = cycle(*verbs, i);
+      for (size_t k = 0; k < times.size(); ++k) std::cout << (k ? " " : "") << times[k];
+      std::cout << std::endl;
+    } else if (verb == "floor") {
+      size_t n = 0;
+      in >> n;
+      const auto& records = verbs->records();
+      const record::Record& subject = records[records.size() - 2];
+      SyncFloor floor(verbs_dir, log::encode_record(subject)->bytes.size(),
+                      log::encode_record(records.back())->bytes.size(),
+                      base::canonical_json(log::CommitIntent{subject.id, false})->size());
+      for (size_t i = 0; i < n; ++i) {
+        const auto t0 = Clock::now();
+        if (!floor.run()) {
+          std::cerr << "floor: a file operation failed\n";
+          return 1;
+        }
+        std::cout << (i ? " " : "") << std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+      }
+      std::cout << std::endl;
+    } else if (verb == "wclose") {
+      verbs.reset();
+      std::cout << "ok" << std::endl;
     } else if (!verb.empty()) {
       std::cerr << "unknown command " << verb << "\n";
       return 1;

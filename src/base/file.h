@@ -26,6 +26,9 @@ struct IoError {
 template <class T>
 using IoResult = std::expected<T, IoError>;
 
+// The refusal of a path the system's calls would cut at its NUL character.
+inline constexpr std::string_view kNulInPathText = "path contains a NUL character";
+
 IoError os_error(int code);
 IoError io_error(IoError::Kind kind, std::string_view text);
 inline IoError invalid_data(std::string_view text) { return io_error(IoError::Kind::InvalidData, text); }

@@ -64,7 +64,7 @@ std::expected<LogWriter, LogError> LogWriter::open_with_max_bytes(const std::str
                                                                   uint64_t max_bytes, FileSystem& fs) {
   // The system's calls would stop at the NUL and open another path.
   if (dir.find('\0') != std::string::npos)
-    return std::unexpected(io(base::io_error(base::IoError::Kind::InvalidInput, "path contains a NUL character")));
+    return std::unexpected(io(base::io_error(base::IoError::Kind::InvalidInput, base::kNulInPathText)));
   if (auto made = make_log_dir(fs, dir); !made) return std::unexpected(made.error());
 
   const std::string lock_path = base::join_path(dir, ".lock");

@@ -22,6 +22,9 @@ int open_retry(int dir_fd, const char* name, int flags) {
 }  // namespace
 
 std::expected<Fd, ManifestError> open_root(const std::string& path) {
+  // The system's calls would stop at the NUL and walk another directory.
+  if (path.find('\0') != std::string::npos)
+    return std::unexpected(base::io_error(base::IoError::Kind::InvalidInput, base::kNulInPathText));
   int fd = open_retry(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return std::unexpected(os_error(errno));
   return Fd(fd);

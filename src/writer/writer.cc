@@ -52,6 +52,17 @@ Result<base::Id> parse_hash(std::string_view name, std::string_view text) {
   return *id;
 }
 
+Result<std::vector<base::Id>> parse_ids(std::span<const std::string> texts) {
+  std::vector<base::Id> ids;
+  ids.reserve(texts.size());
+  for (const std::string& text : texts) {
+    auto id = parse_id(text);
+    if (!id) return std::unexpected(std::move(id.error()));
+    ids.push_back(*id);
+  }
+  return ids;
+}
+
 Result<Writer> Writer::open(const std::string& dir, std::string_view rules_json, const SignerKeys& keys) {
   auto rules = base::from_json<verify::VerifierRules>(rules_json);
   if (!rules) return std::unexpected(Refusal::value("invalid rules JSON: " + rules.error().to_string()));

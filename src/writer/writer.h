@@ -29,14 +29,16 @@
 namespace quintrel::writer {
 
 // A refusal, with nothing written: what kind of failure it is (a bad argument
-// or precondition, or a failure of the log or of serialising) and its text.
+// or precondition, or a failure of the log or of serialising, or an argument
+// of the wrong type found only when its turn came) and its text.
 struct Refusal {
-  enum class Kind : uint8_t { Value, Runtime };
+  enum class Kind : uint8_t { Value, Runtime, Type };
   Kind kind = Kind::Value;
   std::string message;
 
   static Refusal value(std::string message) { return {Kind::Value, std::move(message)}; }
   static Refusal runtime(std::string message) { return {Kind::Runtime, std::move(message)}; }
+  static Refusal type(std::string message) { return {Kind::Type, std::move(message)}; }
   bool operator==(const Refusal&) const = default;
 };
 
@@ -49,6 +51,8 @@ Result<base::Id> parse_id(std::string_view text);
 // A named 32-byte hash given as text; otherwise
 // "invalid {name} {:?} (expected 64 hex chars)".
 Result<base::Id> parse_hash(std::string_view name, std::string_view text);
+// Record ids parsed in the given order; the first malformed one refuses.
+Result<std::vector<base::Id>> parse_ids(std::span<const std::string> texts);
 
 // An author's 32-byte Ed25519 secret seed in the form the caller gave it.
 struct SignerKey {
@@ -80,6 +84,75 @@ struct RequirementArgs {
   std::optional<std::string> provenance;  // "user_authored", "user-authored" or "derived"
 };
 
+// One entry of an `artifacts` argument as the caller gave it. A dict is read
+// field by field when the call's arguments are converted; what its fields
+// hold is judged only in the entry's turn, after the checks before it.
+struct ArtifactField {
+  enum class State : uint8_t { Absent, Text, NotText };  // Absent: missing or None
+  State state = State::Absent;
+  std::string text;  // Text: the value; NotText: the type error to raise
+};
+struct ArtifactEntry {
+  enum class Form : uint8_t { Text, Dict, Other };
+  Form form = Form::Other;
+  std::string text;                    // Text: "scheme:digest[:name]"
+  ArtifactField scheme, digest, name;  // Dict
+};
+using ArtifactEntries = std::vector<ArtifactEntry>;
+
+// The artifact references of the entries, each checked in the given order
+// (the first bad entry refuses), sorted and without duplicates.
+Result<std::vector<record::ArtifactRef>> parse_artifacts(const ArtifactEntries& entries);
+
+struct CandidateArgs {
+  std::string author;
+  std::string git_tree;
+  std::optional<std::string> git_commit;
+  std::string algo = "sha1";
+  std::optional<std::string> note;
+  std::optional<std::string> continues;  // record ids as text
+  std::optional<std::string> parent;
+  std::optional<std::vector<std::string>> derives_from;
+  std::optional<std::string> upgrades;
+  std::optional<std::string> manifest;  // a directory path
+  std::optional<ArtifactEntries> artifacts;
+};
+
+struct EvaluateArgs {
+  std::string author;
+  std::string candidate;  // a record id as text
+  std::string criterion;
+  bool passed = false;
+  bool failed = false;
+  std::optional<int64_t> score;
+  std::optional<uint8_t> scale;
+  std::optional<std::string> procedure;
+  std::optional<std::vector<std::string>> uses;
+  bool blocked = false;
+  bool insufficient = false;
+  bool stale = false;
+  bool not_run = false;
+  std::optional<std::string> evaluator;
+  std::optional<std::string> evaluator_version;
+  std::optional<std::string> procedure_hash;
+  std::optional<std::string> input_hash;
+  std::optional<std::string> basis;  // "recomputed" or "declared"
+  std::optional<std::vector<std::string>> requirements;
+  std::optional<ArtifactEntries> artifacts;
+  bool attested = false;
+};
+
+struct SelectArgs {
+  std::string author;
+  std::string objective;
+  std::vector<std::string> consider;  // record ids as text
+  std::optional<std::vector<std::string>> choose;
+  std::optional<std::vector<std::string>> uses_eval;
+  bool none = false;
+  std::optional<std::string> replaces;
+  std::optional<std::string> rationale;
+};
+
 class Writer {
  public:
   // The rules from JSON ("invalid rules JSON: {}"), each signer in order of
@@ -94,6 +167,9 @@ class Writer {
   Result<log::CommitOutcome> request(RequestArgs args);
   Result<log::CommitOutcome> retract(RetractArgs args);
   Result<log::CommitOutcome> requirement(RequirementArgs args);
+  Result<log::CommitOutcome> candidate(CandidateArgs args);
+  Result<log::CommitOutcome> evaluate(EvaluateArgs args);
+  Result<log::CommitOutcome> select(SelectArgs args);
 
   // The whole log as canonical receipt bytes declaring `profiles` in order.
   Result<std::string> receipt(std::span<const std::string> profiles) const;

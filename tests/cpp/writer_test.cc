@@ -1,11 +1,13 @@
 // The writing verbs over a real log directory: refusals before anything is
-// written, in the order the checks run, and a receipt of what they commit.
+// written, in the order the checks run, and a receipt of what they commit;
+// upgrades over a log no verb would write.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 
 #include "base/hash.h"
+#include "base/schema.h"
 #include "receipt/validate.h"
 #include "temp_dir.h"
 #include "writer/writer.h"
@@ -103,6 +105,69 @@ TEST(Writer, WhatTheVerbsCommitValidates) {
   EXPECT_EQ(report.status, receipt::ValidationStatus::Tainted);
   EXPECT_EQ(report.record_count, w->records().size());
   EXPECT_EQ(w->receipt(std::vector<std::string>{"nope"}).error().message, "unknown profile \"nope\"");
+}
+
+// A log whose records no verb would write: a Candidate whose payload does not
+// read, and a root Candidate that Uses a Request, then the Request retracted,
+// which taints the Candidate without retracting it.
+struct HandWrittenLog {
+  base::Id unreadable{}, tainted{};
+  explicit HandWrittenLog(const std::string& dir) {
+    const auto rules = base::from_json<verify::VerifierRules>(rules_json()).value();
+    auto log = log::LogWriter::open(dir, rules).value();
+    auto commit = [&](record::Kind kind, const char* schema, std::string payload, std::vector<record::Ref> refs) {
+      log::RecordInput input{{"alice", AuthorType::User, std::nullopt}, base::to_bytes(payload), std::move(refs),
+                             rules.space, rules.space, base::schema_id(schema), kind};
+      return log.commit(std::move(input), rules, log.state()).value();
+    };
+    unreadable = commit(record::Kind::Candidate, "quintrel.candidate.v1", "{\"basis\":\"root\"}", {}).id;
+    const auto request = commit(record::Kind::Request, "quintrel.request.v1",
+                                *base::canonical_json(record::RequestData{"x", rules.space, {}, std::nullopt}), {});
+    record::CandidateData candidate;
+    candidate.source.git.tree = std::string(40, 'a');
+    const auto used = commit(record::Kind::Candidate, "quintrel.candidate.v1", *base::canonical_json(candidate),
+                             {{record::RefType::Use, request.id}});
+    EXPECT_TRUE(request.accepted && used.accepted);
+    tainted = used.id;
+    EXPECT_TRUE(commit(record::Kind::Retraction, "quintrel.retraction.v1",
+                       *base::canonical_json(record::RetractionData{request.id, "wrong"}),
+                       {{record::RefType::Cause, request.id}})
+                    .accepted);
+  }
+};
+
+TEST(Writer, UpgradeTargetsAreReadBeforeTheirStandingIsAsked) {
+  TempDir t;
+  const std::string dir = t.path + "/log";
+  const HandWrittenLog hand(dir);
+  auto w = Writer::open(dir, rules_json(), {});
+  ASSERT_TRUE(w) << w.error().message;
+  ASSERT_TRUE(w->log().state().tainted_records.contains(hand.tainted));
+
+  // Rejected and unreadable: the payload is what is reported.
+  const std::string unreadable = base::hex_encode(hand.unreadable);
+  CandidateArgs args{"bot", std::string(40, 'a')};
+  args.upgrades = unreadable;
+  EXPECT_EQ(refusal(w->candidate(args)), "upgrades target \"" + unreadable + "\" is not a Candidate in this log");
+
+  // Taint alone does not refuse an upgrade.
+  args.upgrades = base::hex_encode(hand.tainted);
+  auto upgraded = w->candidate(args);
+  ASSERT_TRUE(upgraded) << upgraded.error().message;
+  EXPECT_TRUE(upgraded->accepted);
+}
+
+TEST(Writer, ArtifactFieldsOfTheWrongTypeRefuseInTheirTurn) {
+  ArtifactEntry dict{ArtifactEntry::Form::Dict, {}, {ArtifactField::State::Text, "sha256-bytes"},
+                     {ArtifactField::State::Text, std::string(64, 'c')},
+                     {ArtifactField::State::NotText, "name must be str"}};
+  ArtifactEntry text{ArtifactEntry::Form::Text, "nocolon"};
+  EXPECT_EQ(parse_artifacts({text, dict}).error(),
+            Refusal::value("invalid artifact \"nocolon\" (expected scheme:digest[:name])"));
+  EXPECT_EQ(parse_artifacts({dict, text}).error(), Refusal::type("name must be str"));
+  dict.name = {};
+  EXPECT_EQ(parse_artifacts({dict, dict}).value(),
+            (std::vector<record::ArtifactRef>{{"sha256-bytes", std::string(64, 'c'), std::nullopt}}));
 }
 
 }  // namespace

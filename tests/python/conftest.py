@@ -10,6 +10,34 @@ MISSING = "ab" * 32  # well formed, names no record
 SEED = "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60"
 
 
+def refused(call, error=ValueError):
+    """The text of the exception the call raises."""
+    with pytest.raises(error) as e:
+        call()
+    return str(e.value)
+
+
+def record_of(writer, commit_id):
+    (record,) = [r for r in writer.records if r.id == commit_id]
+    return record
+
+
+def refs_of(writer, commit_id):
+    return [(r["type"], r["target"]) for r in record_of(writer, commit_id).refs]
+
+
+def ints(hex_id):
+    """An id as a canonical payload writes it: an array of its bytes."""
+    return "[" + ",".join(str(b) for b in bytes.fromhex(hex_id)) + "]"
+
+
+def fill(value, ids):
+    """A row's texts (or lists of them) with `{name}` filled from ids."""
+    if isinstance(value, list):
+        return [fill(v, ids) for v in value]
+    return value.format(**ids) if isinstance(value, str) else value
+
+
 def run_on_thread(fn):
     """Runs fn on a new thread; returns (result, exception)."""
     out = {}

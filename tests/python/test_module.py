@@ -20,6 +20,17 @@ SIGNATURES = {
     quintrel.Writer.requirement: (
         "(self, /, author, request, key, description, *, required=True, expected_evidence=None, "
         "provenance=None)"),
+    quintrel.Writer.candidate: (
+        "(self, /, author, git_tree, *, git_commit=None, algo='sha1', note=None, continues=None, parent=None, "
+        "derives_from=None, upgrades=None, manifest=None, artifacts=None)"),
+    quintrel.Writer.evaluate: (
+        "(self, /, author, candidate, criterion, *, passed=False, failed=False, score=None, scale=None, "
+        "procedure=None, uses=None, blocked=False, insufficient=False, stale=False, not_run=False, evaluator=None, "
+        "evaluator_version=None, procedure_hash=None, input_hash=None, basis=None, requirements=None, "
+        "artifacts=None, attested=False)"),
+    quintrel.Writer.select: (
+        "(self, /, author, objective, consider, *, choose=None, uses_eval=None, none=False, replaces=None, "
+        "rationale=None)"),
     quintrel.Writer.retract: "(self, /, author, target, reason)",
     quintrel.Writer.receipt: "(self, /, profiles=None)",
 }
@@ -48,6 +59,11 @@ def test_bound_method_signatures(tmp_path):
     assert str(inspect.signature(w.requirement)) == (
         "(author, request, key, description, *, required=True, expected_evidence=None, provenance=None)")
     assert str(inspect.signature(w.receipt)) == "(profiles=None)"
+
+
+def test_writer_verbs_in_the_class_order():
+    verbs = ["request", "requirement", "candidate", "evaluate", "select", "retract", "receipt"]
+    assert [n for n in vars(quintrel.Writer) if n in verbs] == verbs
 
 
 def test_help_shows_the_parameters():
