@@ -179,17 +179,16 @@ template <class T>
 struct Codec<std::vector<T>> {
   static bool read(Reader& r, std::vector<T>& v) {
     return r.seq("a sequence", [&](Reader::SeqAccess& s) {
+      if constexpr (std::is_same_v<T, uint8_t>) {
+        // The common case without the general path, into room made once.
+        const size_t old = v.size();
+        v.resize(old + s.plain_bytes_bound());
+        v.resize(old + s.plain_bytes(v.data() + old, v.size() - old));
+      }
       for (;;) {
         bool has;
         if (!s.next(has)) return false;
         if (!has) return true;
-        if constexpr (std::is_same_v<T, uint8_t>) {
-          uint8_t b;
-          if (r.small_uint(b)) {  // the common case, without the general path
-            v.push_back(b);
-            continue;
-          }
-        }
         v.emplace_back();
         if (!Codec<T>::read(r, v.back())) return false;
       }
@@ -221,11 +220,11 @@ struct Codec<std::array<uint8_t, N>> {
   }
   static bool read(Reader& r, std::array<uint8_t, N>& v) {
     return r.seq(expecting(), [&](Reader::SeqAccess& s) {
-      for (size_t i = 0; i < N; ++i) {
+      for (size_t i = s.plain_bytes(v.data(), N); i < N; ++i) {
         bool has;
         if (!s.next(has)) return false;
         if (!has) return r.fail_custom(invalid_length(i, expecting()));
-        if (!r.small_uint(v[i]) && !Codec<uint8_t>::read(r, v[i])) return false;
+        if (!Codec<uint8_t>::read(r, v[i])) return false;
       }
       return true;
     });

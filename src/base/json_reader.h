@@ -87,28 +87,6 @@ class Reader {
   bool null_or_value(bool& is_null);
   bool unit(std::string_view expected = "unit");
   bool any(Json& out);
-  // Reads an integer 0 to 255 written plainly and followed at once by "," or
-  // "]"; consumes nothing and returns false otherwise. The fast path of byte
-  // arrays; anything else goes through the general number reader.
-  bool small_uint(uint8_t& out) {
-    const size_t n = in_.size();
-    size_t q = pos_;
-    if (q >= n) return false;
-    unsigned v = static_cast<unsigned char>(in_[q]) - '0';
-    if (v > 9) return false;
-    ++q;
-    if (v != 0) {
-      for (int k = 0; k < 2 && q < n; ++k, ++q) {
-        unsigned d = static_cast<unsigned char>(in_[q]) - '0';
-        if (d > 9) break;
-        v = v * 10 + d;
-      }
-    }
-    if (q >= n || (in_[q] != ',' && in_[q] != ']') || v > 255) return false;
-    out = static_cast<uint8_t>(v);
-    pos_ = q;
-    return true;
-  }
   bool skip();  // an ignored value: no depth limit, no recursion
 
   // Containers: the access objects walk the elements and members between the
@@ -119,6 +97,17 @@ class Reader {
     explicit SeqAccess(Reader& r) : r_(r) {}
     // Positions the reader on the next element; false in `has` at the end.
     bool next(bool& has);
+
+    // The fast path of byte arrays: reads elements written plainly, as
+    // canonical JSON writes them (an integer 0 to 255 without a leading zero,
+    // each followed at once by "," or "]", no white space), at most `room` of
+    // them, into `out`, and returns how many. It stops before anything else,
+    // where `next` and the general number reader go on with their exact
+    // errors.
+    size_t plain_bytes(uint8_t* out, size_t room);
+    // At least as many as plain_bytes could read from here: the commas before
+    // the next "]", plus one.
+    size_t plain_bytes_bound() const;
 
    private:
     Reader& r_;

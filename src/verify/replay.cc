@@ -56,22 +56,30 @@ LogVerdict replay(std::span<const Record> records, const VerifierRules& rules, s
   const Prior prior(records, index);
   uint64_t checked = 0;
   for (size_t p = 0; p < records.size(); p += 2, checked += 2) {
+    // Ids were all checked above. Each payload is read once, for every check
+    // and the fold alike.
     const Record& subject = records[p];
+    const record::Payload subject_payload(subject);
     if (subject.kind == record::Kind::Verdict) {
       // Every subject seen so far has its Verdict, so this one cannot stand.
-      return failed(check_verdict_record(subject, prior, rules).value_or(ReasonCode::InvalidPayload), checked);
+      return failed(check_verdict_record(subject_payload, prior, rules, IdCheck::kChecked)
+                        .value_or(ReasonCode::InvalidPayload),
+                    checked);
     }
     if (p + 1 >= records.size() || records[p + 1].kind != record::Kind::Verdict)
       return failed(ReasonCode::InvalidPayload, checked);
     const Record& verdict = records[p + 1];
+    const record::Payload verdict_payload(verdict);
     index.insert(p, subject);
-    if (auto code = check_verdict_record(verdict, prior, rules)) return failed(*code, checked);
+    if (auto code = check_verdict_record(verdict_payload, prior, rules, IdCheck::kChecked))
+      return failed(*code, checked);
     if (verdict.refs.front().target != subject.id) return failed(ReasonCode::InvalidPayload, checked);
-    const record::Judgement derived = check_record(subject, prior, rules, state);
-    auto stored = record::decode_payload<record::VerdictData>(verdict);
+    const record::Judgement derived = check_record(subject_payload, prior, rules, state, IdCheck::kChecked);
+    const record::VerdictData* stored = verdict_payload.as<record::VerdictData>();
     if (!stored) return failed(ReasonCode::InvalidPayload, checked);
     if (auto code = disagreement(*stored, derived)) return failed(*code, checked);
-    if (!state::apply_record(state, subject, *stored)) return failed(ReasonCode::InvalidPayload, checked);
+    if (!state::apply_record(state, subject_payload, *stored)) return failed(ReasonCode::InvalidPayload, checked);
+    if (!derived) index.keep_facts(p, subject_payload);
     state.applied_up_to = verdict.time;
     index.insert(p + 1, verdict);
   }
