@@ -180,10 +180,19 @@ struct Codec<std::vector<T>> {
   static bool read(Reader& r, std::vector<T>& v) {
     return r.seq("a sequence", [&](Reader::SeqAccess& s) {
       if constexpr (std::is_same_v<T, uint8_t>) {
-        // The common case without the general path, into room made once.
-        const size_t old = v.size();
-        v.resize(old + s.plain_bytes_bound());
-        v.resize(old + s.plain_bytes(v.data() + old, v.size() - old));
+        // The common case without the general path: a short array through a
+        // buffer, so that the vector is allocated once at its size; a long
+        // one into room made once for all it may hold.
+        uint8_t buffer[4096];
+        const size_t got = s.plain_bytes(buffer, sizeof buffer);
+        if (got < sizeof buffer) {
+          v.insert(v.end(), buffer, buffer + got);
+        } else {
+          const size_t old = v.size();
+          v.resize(old + got + s.plain_bytes_bound());
+          std::copy(buffer, buffer + got, v.begin() + static_cast<std::ptrdiff_t>(old));
+          v.resize(old + got + s.plain_bytes(v.data() + old + got, v.size() - old - got));
+        }
       }
       for (;;) {
         bool has;

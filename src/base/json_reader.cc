@@ -252,11 +252,8 @@ bool Reader::parse_unicode_escape(std::string& scratch) {
 }
 
 bool Reader::skip_to_escape() {
-  while (pos_ < in_.size()) {
-    unsigned char c = static_cast<unsigned char>(in_[pos_]);
-    if (c == '"' || c == '\\' || c < 0x20) return true;
-    ++pos_;
-  }
+  pos_ = find_json_special(in_, pos_);
+  if (pos_ < in_.size()) return true;
   return fail(ReadCode::kEofWhileParsingString);
 }
 

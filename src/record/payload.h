@@ -30,9 +30,8 @@ class Payload {
   // gives, read the first time it is asked for.
   template <class T>
   const std::expected<T, base::JsonError>& read() const {
-    Slot<T>& slot = std::get<Slot<T>>(slots_);
-    if (!slot) slot.emplace(decode_payload<T>(record_));
-    return *slot;
+    Read<T>& slot = slot_of<T>();
+    return *slot.value;
   }
 
   // The same, null when the payload does not read as T.
@@ -42,17 +41,47 @@ class Payload {
     return read ? &*read : nullptr;
   }
 
- private:
-  // Empty until read.
+  // Whether the payload reads as T and writes back canonically to the same
+  // bytes (the canonical test of a schema whose payload type is T), tested
+  // the first time it is asked for.
   template <class T>
-  using Slot = std::optional<std::expected<T, base::JsonError>>;
+  bool canonical() const {
+    Read<T>& slot = slot_of<T>();
+    if (!slot.canonical)
+      slot.canonical = *slot.value && base::canonical_equals(**slot.value, base::as_text(record_.data));
+    return *slot.canonical;
+  }
+
+  // Takes over what `other` has read and tested, when its record carries the
+  // same payload bytes: a payload that repeats (Verdicts repeat a few) is not
+  // read again.
+  void adopt(const Payload& other) {
+    if (other.record_.data == record_.data) slots_ = other.slots_;
+  }
+
+ private:
+  template <class T>
+  struct Read {
+    // Provided, so that a tuple of these (kilobytes) is not zero-filled
+    // before it is constructed: only the optionals' flags are set.
+    Read() {}
+    std::optional<std::expected<T, base::JsonError>> value;  // empty until read
+    std::optional<bool> canonical;                           // empty until tested
+  };
+
+  template <class T>
+  Read<T>& slot_of() const {
+    Read<T>& slot = std::get<Read<T>>(slots_);
+    if (!slot.value) slot.value.emplace(decode_payload<T>(record_));
+    return slot;
+  }
 
   const Record& record_;
-  mutable std::tuple<Slot<RequestData>, Slot<ActionData>, Slot<ResponseData>, Slot<ResultData>,
-                     Slot<CapabilityData>, Slot<ApprovalData>, Slot<SummaryData>, Slot<RefusalData>,
-                     Slot<UsageData>, Slot<VerdictData>, Slot<PlanData>, Slot<RetractionData>,
-                     Slot<CandidateData>, Slot<EvaluationData>, Slot<EvaluationDataV2>, Slot<SelectionData>,
-                     Slot<RequirementData>>
+  mutable std::tuple<Read<RequestData>, Read<ActionData>, Read<ResponseData>, Read<ResultData>,
+                     Read<CapabilityData>, Read<ApprovalData>, Read<SummaryData>, Read<RefusalData>,
+                     Read<UsageData>, Read<VerdictData>, Read<PlanData>, Read<RetractionData>,
+                     Read<CandidateData>, Read<EvaluationData>, Read<EvaluationDataV2>, Read<SelectionData>,
+                     Read<RequirementData>>
       slots_;
 };
 

@@ -19,8 +19,7 @@ using S = Schema;
 
 template <class T>
 bool canonical_in(const Payload& payload) {
-  const T* value = payload.as<T>();
-  return value && base::canonical_equals(*value, base::as_text(payload.record().data));
+  return payload.canonical<T>();
 }
 
 // A row of the table: the schema's payload type T gives both forms of the test.

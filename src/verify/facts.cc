@@ -41,7 +41,7 @@ std::optional<SelectionFacts> read_facts(const record::Payload& p) {
 
 template <>
 std::optional<CandidateFacts> read_facts(const record::Payload& p) {
-  return kept<record::CandidateData>(p, [](const auto& d) { return CandidateFacts{d.source.binding}; });
+  return kept<record::CandidateData>(p, [](const auto& d) { return CandidateFacts{d.source.binding, d.parent, d.basis}; });
 }
 
 // Read as the evaluation schema the record names; none for any other schema.

@@ -9,6 +9,7 @@
 
 #include "record/activity_payloads.h"
 #include "record/binding_mode.h"
+#include "record/candidate_payload.h"
 #include "record/payload.h"
 #include "record/record.h"
 
@@ -39,9 +40,12 @@ struct SelectionFacts {
   std::optional<std::vector<Id>> chosen;  // none when the Selection chose none
 };
 
-// A Selection under a manifest minimum reads its chosen candidates' binding.
+// A Selection under a manifest minimum reads its chosen candidates' binding;
+// standing reads the lineage.
 struct CandidateFacts {
   record::BindingMode binding = record::BindingMode::reported;
+  std::optional<Id> parent;
+  record::CandidateBasis basis = record::CandidateBasis::root;
 };
 
 // The candidate an Evaluation judges, whichever evaluation schema it has.

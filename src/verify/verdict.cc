@@ -23,8 +23,7 @@ record::Judgement check_verdict_record(const record::Payload& payload, const Pri
   if (record.author.signature) return ReasonCode::InvalidPayload;
   if (record.space != rules.space) return ReasonCode::InvalidPayload;
   if (record.evidence != record::Evidence::Deterministic) return ReasonCode::InvalidPayload;
-  const record::VerdictData* data = payload.as<record::VerdictData>();
-  if (!data || !base::canonical_equals(*data, base::as_text(record.data))) return ReasonCode::InvalidPayload;
+  if (!payload.canonical<record::VerdictData>()) return ReasonCode::InvalidPayload;
   if (record.refs.size() != 1 || record.refs[0].type != record::RefType::Cause) return ReasonCode::InvalidPayload;
   const Record* subject = prior.find(record.refs[0].target);
   if (!subject) return ReasonCode::RefUnresolved;
