@@ -75,15 +75,15 @@ struct Gathered {
   std::vector<CandInfo> cands;
 };
 
-// The facts F of records[i]: an index's, where it holds that record (a replay
-// has kept them), else read now.
+// The facts F of records[i], null when its payload does not read: an index's,
+// where it holds that record (a replay has kept them), else read now into
+// `read`.
 template <class F>
-std::optional<F> facts_of(std::span<const record::Record> records, size_t i, const PriorIndex* index) {
-  if (index && index->position(records[i].id) == i) {
-    const F* kept = index->facts<F>(records[i]);
-    return kept ? std::optional<F>(*kept) : std::nullopt;
-  }
-  return read_facts<F>(records[i]);
+const F* facts_of(std::span<const record::Record> records, size_t i, const PriorIndex* index,
+                  std::optional<F>& read) {
+  if (index && index->position(records[i].id) == i) return index->facts<F>(records[i]);
+  read = read_facts<F>(records[i]);
+  return read ? &*read : nullptr;
 }
 
 Gathered gather(std::span<const record::Record> records, const state::State& state, const PriorIndex* index) {
@@ -113,12 +113,14 @@ Gathered gather(std::span<const record::Record> records, const state::State& sta
     if (!(flags[i] & kAccepted)) continue;
     const record::Record& r = records[i];
     if (r.kind == record::Kind::Candidate) {
-      auto d = facts_of<CandidateFacts>(records, i, index);
+      std::optional<CandidateFacts> read;
+      const CandidateFacts* d = facts_of(records, i, index, read);
       if (!d) continue;
       cands.emplace_back(CandInfo{cause_targets(r.refs), d->parent, d->basis, (flags[i] & kRetracted) != 0});
       read_as[i] = static_cast<uint32_t>(cands.size() - 1);
     } else {
-      auto d = facts_of<SelectionFacts>(records, i, index);
+      std::optional<SelectionFacts> read;
+      const SelectionFacts* d = facts_of(records, i, index, read);
       if (!d) continue;
       SelInfo& info = sels.emplace_back();
       if (d->chosen) {
