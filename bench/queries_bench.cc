@@ -27,41 +27,9 @@ using record::RefType;
 
 constexpr size_t kSizeLimit = 64 << 20;
 
-// Records in frames: four bytes of length and the canonical JSON.
-size_t frame_bytes(std::span<const Record> records) {
-  size_t n = 0;
-  for (const Record& r : records) n += 4 + base::canonical_json(r).value().size();
-  return n;
+bench::BenchLog new_log() {
+  return bench::BenchLog("bench space", {{"user", record::AuthorType::User}, {"agent", record::AuthorType::Provider}});
 }
-
-struct Chains : bench::BenchLog {
-  Chains() : BenchLog("bench space", {{"user", record::AuthorType::User}, {"agent", record::AuthorType::Provider}}) {}
-
-  // A root and its Evaluation, then continuations, each anchored on a
-  // Selection that chose the one before (considered beside the root, whose
-  // Evaluation it uses). Returns the Candidates.
-  std::vector<Id> chain(const std::string& objective, size_t length) {
-    record::CandidateData c;
-    c.source.git.tree = std::string(40, 'a');
-    c.note = objective;
-    const Id root = add(Kind::Candidate, "agent", "quintrel.candidate.v1", c, {});
-    const Id e = add(Kind::Evaluation, "agent", "quintrel.evaluation.v1",
-                     record::EvaluationData{root, "tests", std::nullopt, {}}, {{RefType::Use, root}});
-    std::vector<Id> cands{root};
-    c.basis = record::CandidateBasis::continuation;
-    while (cands.size() < length) {
-      const Id parent = cands.back();
-      std::vector<Id> considered{root};
-      if (parent != root) considered.push_back(parent);
-      const Id s = add(Kind::Selection, "user", "quintrel.selection.v1",
-                       record::SelectionData{objective, considered, record::SelectionOutcome::choose({parent}), {}},
-                       {{RefType::Require, parent}, {RefType::Use, e}});
-      c.parent = parent;
-      cands.push_back(add(Kind::Candidate, "agent", "quintrel.candidate.v1", c, {{RefType::Cause, s}}));
-    }
-    return cands;
-  }
-};
 
 struct BigLog {
   std::vector<Record> records;
@@ -75,28 +43,15 @@ struct BigLog {
 const BigLog& big_log() {
   static const BigLog log = [] {
     BigLog out;
-    Chains b;
-    const auto long_chain = b.chain("long", 10000);
-    out.long_root = long_chain.front(), out.long_tip = long_chain.back();
-    size_t bytes = frame_bytes(b.records());
-    // Short chains while a whole one still fits.
-    for (int k = 0;; ++k) {
-      const size_t before = b.size();
-      const std::string objective = "short " + std::to_string(k);
-      auto cands = b.chain(objective, 100);
-      const size_t grown = frame_bytes(std::span(b.records()).subspan(before));
-      if (bytes + 2 * grown > kSizeLimit) {
-        bytes += grown;
-        break;
-      }
-      bytes += grown;
-      out.objectives.push_back(objective);
-      out.short_cands.insert(out.short_cands.end(), cands.begin(), cands.end());
-    }
+    bench::BenchLog b = new_log();
+    const bench::Chains chains = bench::grow_chains(b, 10000, kSizeLimit);
+    out.long_root = chains.long_chain.front(), out.long_tip = chains.long_chain.back();
+    out.short_cands = chains.short_candidates;
+    out.objectives = chains.objectives;
     if (b.rejected()) std::fprintf(stderr, "note: %zu records rejected\n", b.rejected());
     out.rules = b.rules();
+    out.bytes = b.file_size();
     out.records = b.take_records();
-    out.bytes = bytes;
     for (const Record& r : out.records) out.any.push_back(r.id);
     return out;
   }();
@@ -222,8 +177,8 @@ const OneChain& one_chain(size_t length) {
   static std::map<size_t, OneChain> cache;
   auto it = cache.find(length);
   if (it == cache.end()) {
-    Chains b;
-    const Id root = b.chain("one", length).front();
+    bench::BenchLog b = new_log();
+    const Id root = bench::grow_chain(b, "one", length).front();
     it = cache.emplace(length, OneChain{b.take_records(), root}).first;
   }
   return it->second;
@@ -231,12 +186,12 @@ const OneChain& one_chain(size_t length) {
 
 void BM_DescendantsInOnePass(benchmark::State& st) {
   const OneChain& c = one_chain(static_cast<size_t>(st.range(0)));
-  const auto q = queries::Queries::create(c.records, Chains().rules()).value();
+  const auto q = queries::Queries::create(c.records, new_log().rules()).value();
   for (auto _ : st) benchmark::DoNotOptimize(q.descendants(c.root));
 }
 void BM_DescendantsByDescents(benchmark::State& st) {
   const OneChain& c = one_chain(static_cast<size_t>(st.range(0)));
-  const auto q = queries::Queries::create(c.records, Chains().rules()).value();
+  const auto q = queries::Queries::create(c.records, new_log().rules()).value();
   size_t found = 0;
   for (auto _ : st) {
     found = 0;

@@ -4,7 +4,6 @@
 
 #include "record/activity_payloads.h"
 #include "record/evolution_payloads.h"
-#include "state/build.h"
 #include "verify/standing.h"
 
 namespace quintrel::queries {
@@ -15,11 +14,21 @@ using record::Record;
 
 std::expected<Queries, QueryError> Queries::create(std::span<const Record> records,
                                                    const verify::VerifierRules& rules) {
-  verify::LogVerdict verdict = verify::verify_log(records, rules);
-  if (verdict.failure) return std::unexpected(QueryError::log_invalid(verdict.failure));
-  auto state = state::build_state_unchecked(records);
-  if (!state) return std::unexpected(QueryError::log_invalid(std::nullopt));
-  return over(records, state->accepted_records, std::move(verdict));
+  // One replay gives both: the state it folds is the one build_state_unchecked
+  // would rebuild from a log that replays.
+  verify::Replay replay = verify::replay_log(records, rules);
+  if (replay.verdict.failure) return std::unexpected(QueryError::log_invalid(replay.verdict.failure));
+  return over(records, replay.state.accepted_records, std::move(replay.verdict));
+}
+
+const std::expected<Queries, QueryError>& Cache::get(std::span<const Record> records,
+                                                     const verify::VerifierRules& rules) const {
+  const bool same = built_ && built_->records.data() == records.data() && built_->records.size() == records.size();
+  if (!same) {
+    built_.reset();
+    built_.emplace(Built{records, Queries::create(records, rules)});
+  }
+  return built_->index;
 }
 
 Queries Queries::over(std::span<const Record> records, const base::IdTableSet& accepted,

@@ -153,4 +153,30 @@ class Queries {
   verify::Restorations restorations_;
 };
 
+// One index kept over records and rules that do not change: built by the
+// first query, reused by the later ones. Handed other records (another span,
+// or the same list grown), it builds anew. A copy or a move starts empty: the
+// records the index borrows need not move along.
+class Cache {
+ public:
+  Cache() = default;
+  Cache(const Cache&) {}
+  Cache& operator=(const Cache&) {
+    clear();
+    return *this;
+  }
+
+  const std::expected<Queries, QueryError>& get(std::span<const record::Record> records,
+                                                const verify::VerifierRules& rules) const;
+  // Drops the index, before the records it borrows change.
+  void clear() { built_.reset(); }
+
+ private:
+  struct Built {
+    std::span<const record::Record> records;
+    std::expected<Queries, QueryError> index;
+  };
+  mutable std::optional<Built> built_;
+};
+
 }  // namespace quintrel::queries
