@@ -1,6 +1,7 @@
 #include "base/canonical.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -36,13 +37,32 @@ constexpr bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c 
 
 }  // namespace
 
+size_t find_json_special(std::string_view text, size_t from) {
+  // Eight bytes at a time: a lane is flagged when it is a quote, a backslash
+  // or below 0x20. A lane above a flagged one may be flagged falsely (borrows
+  // run upwards), so only the lowest flag is used, and it is exact.
+  constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+  auto zero_lanes = [](uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+  size_t i = from;
+  for (; text.size() - i >= 8; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, text.data() + i, 8);
+    if constexpr (std::endian::native == std::endian::big) w = std::byteswap(w);
+    const uint64_t flags =
+        zero_lanes(w ^ (kOnes * '"')) | zero_lanes(w ^ (kOnes * '\\')) | ((w - kOnes * 0x20) & ~w & kHighs);
+    if (flags) return i + static_cast<size_t>(std::countr_zero(flags)) / 8;
+  }
+  for (; i < text.size(); ++i)
+    if (needs_escape(static_cast<unsigned char>(text[i]))) return i;
+  return text.size();
+}
+
 void write_string(std::string_view text, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('"');
   size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = find_json_special(text, 0); i < text.size(); i = find_json_special(text, i + 1)) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    if (!needs_escape(c)) continue;
     out.append(text.data() + start, i - start);
     start = i + 1;
     switch (c) {

@@ -149,6 +149,11 @@ class JsonOut {
   size_t threshold_ = 0;
 };
 
+// The position of the first quote, backslash or control character (below
+// 0x20) in `text` from `from` on, or its size: what a JSON string escapes, and
+// where reading one stops to look.
+size_t find_json_special(std::string_view text, size_t from);
+
 // Appends one JSON string literal with the canonical escaping. Never fails.
 void write_string(std::string_view text, std::string& buffer);
 

@@ -178,23 +178,26 @@ struct Codec<std::optional<T>> {
 template <class T>
 struct Codec<std::vector<T>> {
   static bool read(Reader& r, std::vector<T>& v) {
-    if constexpr (std::is_same_v<T, uint8_t>) {
-      const size_t before = v.size();
-      if (r.compact_bytes([&](uint8_t b) { v.push_back(b); })) return true;
-      v.resize(before);
-    }
     return r.seq("a sequence", [&](Reader::SeqAccess& s) {
+      if constexpr (std::is_same_v<T, uint8_t>) {
+        // The common case without the general path: a short array through a
+        // buffer, so that the vector is allocated once at its size; a long
+        // one into room made once for all it may hold.
+        uint8_t buffer[4096];
+        const size_t got = s.plain_bytes(buffer, sizeof buffer);
+        if (got < sizeof buffer) {
+          v.insert(v.end(), buffer, buffer + got);
+        } else {
+          const size_t old = v.size();
+          v.resize(old + got + s.plain_bytes_bound());
+          std::copy(buffer, buffer + got, v.begin() + static_cast<std::ptrdiff_t>(old));
+          v.resize(old + got + s.plain_bytes(v.data() + old + got, v.size() - old - got));
+        }
+      }
       for (;;) {
         bool has;
         if (!s.next(has)) return false;
         if (!has) return true;
-        if constexpr (std::is_same_v<T, uint8_t>) {
-          uint8_t b;
-          if (r.small_uint(b)) {  // the common case, without the general path
-            v.push_back(b);
-            continue;
-          }
-        }
         v.emplace_back();
         if (!Codec<T>::read(r, v.back())) return false;
       }
@@ -225,14 +228,12 @@ struct Codec<std::array<uint8_t, N>> {
     return N == 32 ? "an array of length 32" : "an array of length 64";
   }
   static bool read(Reader& r, std::array<uint8_t, N>& v) {
-    size_t i = 0;
-    if (r.compact_bytes([&](uint8_t b) { v[i++] = b; }, N)) return true;
     return r.seq(expecting(), [&](Reader::SeqAccess& s) {
-      for (size_t i = 0; i < N; ++i) {
+      for (size_t i = s.plain_bytes(v.data(), N); i < N; ++i) {
         bool has;
         if (!s.next(has)) return false;
         if (!has) return r.fail_custom(invalid_length(i, expecting()));
-        if (!r.small_uint(v[i]) && !Codec<uint8_t>::read(r, v[i])) return false;
+        if (!Codec<uint8_t>::read(r, v[i])) return false;
       }
       return true;
     });

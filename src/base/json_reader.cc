@@ -1,5 +1,6 @@
 #include "base/json_reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -251,11 +252,8 @@ bool Reader::parse_unicode_escape(std::string& scratch) {
 }
 
 bool Reader::skip_to_escape() {
-  while (pos_ < in_.size()) {
-    unsigned char c = static_cast<unsigned char>(in_[pos_]);
-    if (c == '"' || c == '\\' || c < 0x20) return true;
-    ++pos_;
-  }
+  pos_ = find_json_special(in_, pos_);
+  if (pos_ < in_.size()) return true;
   return fail(ReadCode::kEofWhileParsingString);
 }
 
@@ -583,6 +581,51 @@ bool Reader::next_item(char close, bool& first, ReadCode comma_or_end, ReadCode 
 bool Reader::SeqAccess::next(bool& has) {
   int c;
   return r_.next_item(']', first_, ReadCode::kExpectedListCommaOrEnd, ReadCode::kEofWhileParsingList, c, has);
+}
+
+size_t Reader::SeqAccess::plain_bytes(uint8_t* out, size_t room) {
+  const std::string_view in = r_.in_;
+  // An element is a comma (but for the first), at most three digits and the
+  // byte after them: four bytes past the cursor are read unchecked, so the
+  // last few of the input are left to the general path.
+  if (in.size() < 5) return 0;
+  const char* p = in.data() + r_.pos_;
+  const char* const stop = in.data() + in.size() - 4;
+  auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c) - '0'); };
+  size_t n = 0;
+  bool first = first_;
+  while (n < room && p < stop) {
+    const char* q = p;
+    if (!first) {
+      if (*q != ',') break;
+      ++q;
+    }
+    unsigned v = digit(q[0]);
+    if (v > 9) break;
+    size_t len = 1;
+    if (v != 0) {  // a leading zero is a number of one digit: "01" stops at the "1"
+      if (unsigned d = digit(q[1]); d <= 9) {
+        v = v * 10 + d, len = 2;
+        if (unsigned e = digit(q[2]); e <= 9) v = v * 10 + e, len = 3;
+      }
+    }
+    const char after = q[len];
+    if ((after != ',' && after != ']') || v > 255) break;
+    out[n++] = static_cast<uint8_t>(v);
+    p = q + len;
+    first = false;
+  }
+  r_.pos_ = static_cast<size_t>(p - in.data());
+  first_ = first;
+  return n;
+}
+
+size_t Reader::SeqAccess::plain_bytes_bound() const {
+  const std::string_view rest = r_.in_.substr(r_.pos_);
+  const size_t close = std::min(rest.find(']'), rest.size());
+  size_t commas = 0;
+  for (size_t i = 0; i < close; ++i) commas += rest[i] == ',';
+  return commas + 1;
 }
 
 bool Reader::MapAccess::next_key_start(bool& has) {

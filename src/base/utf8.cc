@@ -1,11 +1,23 @@
 #include "base/utf8.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace quintrel::base {
 
 bool valid_utf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const auto* end = p + s.size();
   while (p < end) {
+    // Eight ASCII bytes at once: the common case.
+    if (end - p >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      if ((w & 0x8080808080808080u) == 0) {
+        p += 8;
+        continue;
+      }
+    }
     unsigned c = *p;
     if (c < 0x80) {
       ++p;

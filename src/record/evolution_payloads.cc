@@ -1,18 +1,27 @@
 #include "record/evolution_payloads.h"
 
-#include <tuple>
-
 #include "base/hash.h"
 
 namespace quintrel::record {
 
 std::expected<base::Id, base::JsonError> selection_approval_subject_hash(
     std::string_view author, const std::optional<base::Id>& prior, const SelectionData& selection) {
-  // A tuple is written as a JSON array, in order; only the payload object's
-  // keys are sorted.
-  const std::tuple<std::string, std::string, std::optional<base::Id>, SelectionData> subject{
-      "quintrel.selection-approval.v0.3", std::string(author), prior, selection};
-  return base::sha256_canonical(subject);
+  // The array written in place, as the tuple codec writes it (elements in
+  // order; only the payload object's keys are sorted), without copying the
+  // selection.
+  std::string bytes;
+  base::JsonOut out(base::JsonOut::Mode::kCanonical, bytes);
+  out.raw('[');
+  out.string("quintrel.selection-approval.v0.3");
+  out.raw(',');
+  out.string(author);
+  out.raw(',');
+  base::Codec<std::optional<base::Id>>::write(out, prior);
+  out.raw(',');
+  base::Codec<SelectionData>::write(out, selection);
+  out.raw(']');
+  if (out.failed()) return std::unexpected(base::JsonError{out.error(), 0, 0});
+  return base::sha256(bytes);
 }
 
 }  // namespace quintrel::record

@@ -8,42 +8,48 @@
 #include "record/candidate_payload.h"
 #include "record/evaluation_payload.h"
 #include "record/evolution_payloads.h"
+#include "record/payload.h"
 #include "record/plan_payload.h"
 
 namespace quintrel::record {
 namespace {
 
-using base::decodes_canonically;
 using E = Evidence;
 using S = Schema;
 
-constexpr std::array<SchemaInfo, kSchemaCount> kSchemas = {{
-    {S::Request, "quintrel.request.v1", Kind::Request, E::Reported, &decodes_canonically<RequestData>},
-    {S::Action, "quintrel.action.v1", Kind::Action, E::Reported, &decodes_canonically<ActionData>},
-    {S::Response, "quintrel.response.v1", Kind::Response, E::Reported, &decodes_canonically<ResponseData>},
-    {S::Result, "quintrel.result.v1", Kind::Result, E::Reported, &decodes_canonically<ResultData>},
-    {S::ResultExternalReceipt, "quintrel.result.external_receipt.v1", Kind::Result, E::Verified,
-     &decodes_canonically<ResultData>},
-    {S::ResultEffectConfirmation, "quintrel.result.effect_confirmation.v1", Kind::Result, E::Reported,
-     &decodes_canonically<ResultData>},
-    {S::Capability, "quintrel.capability.v1", Kind::Capability, E::Reported, &decodes_canonically<CapabilityData>},
-    {S::Approval, "quintrel.approval.v1", Kind::Approval, E::Reported, &decodes_canonically<ApprovalData>},
-    {S::Summary, "quintrel.summary.v1", Kind::Summary, E::Inferred, &decodes_canonically<SummaryData>},
-    {S::Refusal, "quintrel.refusal.v1", Kind::Refusal, E::Reported, &decodes_canonically<RefusalData>},
-    {S::Usage, "quintrel.usage.v1", Kind::Usage, E::Reported, &decodes_canonically<UsageData>},
-    {S::Verdict, "quintrel.verdict.v1", Kind::Verdict, E::Deterministic, &decodes_canonically<VerdictData>},
-    {S::Plan, "quintrel.plan.v1", Kind::Plan, E::Inferred, &decodes_canonically<PlanData>},
-    {S::Retraction, "quintrel.retraction.v1", Kind::Retraction, E::Reported, &decodes_canonically<RetractionData>},
-    {S::Candidate, "quintrel.candidate.v1", Kind::Candidate, E::Reported, &decodes_canonically<CandidateData>},
-    {S::Evaluation, "quintrel.evaluation.v1", Kind::Evaluation, E::Reported, &decodes_canonically<EvaluationData>},
-    {S::Selection, "quintrel.selection.v1", Kind::Selection, E::Inferred, &decodes_canonically<SelectionData>},
-    {S::Requirement, "quintrel.requirement.v1", Kind::Requirement, E::Reported,
-     &decodes_canonically<RequirementData>},
-    {S::EvaluationV2, "quintrel.evaluation.v2", Kind::Evaluation, E::Reported,
-     &decodes_canonically<EvaluationDataV2>},
-    {S::EvaluationAttested, "quintrel.evaluation.attested.v1", Kind::Evaluation, E::Verified,
-     &decodes_canonically<EvaluationDataV2>},
-}};
+template <class T>
+bool canonical_in(const Payload& payload) {
+  return payload.canonical<T>();
+}
+
+// A row of the table: the schema's payload type T gives both forms of the test.
+template <class T>
+constexpr SchemaInfo row(Schema schema, std::string_view name, Kind kind, Evidence evidence) {
+  return {schema, name, kind, evidence, &base::decodes_canonically<T>, &canonical_in<T>};
+}
+
+constexpr std::array<SchemaInfo, kSchemaCount> kSchemas = {
+    row<RequestData>(S::Request, "quintrel.request.v1", Kind::Request, E::Reported),
+    row<ActionData>(S::Action, "quintrel.action.v1", Kind::Action, E::Reported),
+    row<ResponseData>(S::Response, "quintrel.response.v1", Kind::Response, E::Reported),
+    row<ResultData>(S::Result, "quintrel.result.v1", Kind::Result, E::Reported),
+    row<ResultData>(S::ResultExternalReceipt, "quintrel.result.external_receipt.v1", Kind::Result, E::Verified),
+    row<ResultData>(S::ResultEffectConfirmation, "quintrel.result.effect_confirmation.v1", Kind::Result, E::Reported),
+    row<CapabilityData>(S::Capability, "quintrel.capability.v1", Kind::Capability, E::Reported),
+    row<ApprovalData>(S::Approval, "quintrel.approval.v1", Kind::Approval, E::Reported),
+    row<SummaryData>(S::Summary, "quintrel.summary.v1", Kind::Summary, E::Inferred),
+    row<RefusalData>(S::Refusal, "quintrel.refusal.v1", Kind::Refusal, E::Reported),
+    row<UsageData>(S::Usage, "quintrel.usage.v1", Kind::Usage, E::Reported),
+    row<VerdictData>(S::Verdict, "quintrel.verdict.v1", Kind::Verdict, E::Deterministic),
+    row<PlanData>(S::Plan, "quintrel.plan.v1", Kind::Plan, E::Inferred),
+    row<RetractionData>(S::Retraction, "quintrel.retraction.v1", Kind::Retraction, E::Reported),
+    row<CandidateData>(S::Candidate, "quintrel.candidate.v1", Kind::Candidate, E::Reported),
+    row<EvaluationData>(S::Evaluation, "quintrel.evaluation.v1", Kind::Evaluation, E::Reported),
+    row<SelectionData>(S::Selection, "quintrel.selection.v1", Kind::Selection, E::Inferred),
+    row<RequirementData>(S::Requirement, "quintrel.requirement.v1", Kind::Requirement, E::Reported),
+    row<EvaluationDataV2>(S::EvaluationV2, "quintrel.evaluation.v2", Kind::Evaluation, E::Reported),
+    row<EvaluationDataV2>(S::EvaluationAttested, "quintrel.evaluation.attested.v1", Kind::Evaluation, E::Verified),
+};
 
 constexpr bool in_enumeration_order() {
   for (size_t i = 0; i < kSchemas.size(); ++i)

@@ -15,6 +15,8 @@
 
 namespace quintrel::record {
 
+class Payload;
+
 enum class Schema : uint8_t {
   Request, Action, Response, Result, ResultExternalReceipt, ResultEffectConfirmation, Capability, Approval,
   Summary, Refusal, Usage, Verdict, Plan, Retraction, Candidate, Evaluation, Selection, Requirement,
@@ -30,6 +32,9 @@ struct SchemaInfo {
   // The payload type, as the test that `data` reads as it and writes back
   // canonically to the same bytes.
   bool (*payload_canonical)(std::string_view data);
+  // The same test on a record's payload read through `payload`, which keeps
+  // the read for the record's other checks.
+  bool (*payload_canonical_in)(const Payload& payload);
 };
 
 // The table, in the order of the enumeration.

@@ -6,6 +6,7 @@
 #include "base/hash.h"
 #include "record/evolution_payloads.h"
 #include "record/plan_payload.h"
+#include "record/payload.h"
 #include "record/refs.h"
 
 namespace quintrel::state {
@@ -17,7 +18,6 @@ using record::Record;
 using record::RefType;
 using Applied = std::expected<void, JsonError>;
 
-using record::decode_payload;
 using record::first_ref;
 using record::has_ref;
 
@@ -33,9 +33,10 @@ void consume_approval(State& s, const Record& r, const Id& subject) {
   s.valid_approvals.erase(it);
 }
 
-Applied apply_action(State& s, const Record& r) {
-  auto d = decode_payload<record::ActionData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_action(State& s, const record::Payload& p) {
+  const Record& r = p.record();
+  const auto& d = p.read<record::ActionData>();
+  if (!d) return std::unexpected(d.error());
   auto subject = record::action_approval_subject_hash(r.author.id, *d);
   if (!subject) return std::unexpected(std::move(subject.error()));
   consume_approval(s, r, *subject);
@@ -45,9 +46,9 @@ Applied apply_action(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_response(State& s, const Record& r) {
-  auto d = decode_payload<record::ResponseData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_response(State& s, const record::Payload& p) {
+  const auto& d = p.read<record::ResponseData>();
+  if (!d) return std::unexpected(d.error());
   uint32_t& turns = s.response_turns[d->request_id];
   if (turns != UINT32_MAX) ++turns;
   if (d->closes_request) {
@@ -57,17 +58,18 @@ Applied apply_response(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_result(State& s, const Record& r) {
-  auto d = decode_payload<record::ResultData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_result(State& s, const record::Payload& p) {
+  const auto& d = p.read<record::ResultData>();
+  if (!d) return std::unexpected(d.error());
   s.open_actions.erase(d->action_id);
   close_action_for_request(s, d->action_id);
   return {};
 }
 
-Applied apply_summary(State& s, const Record& r) {
-  auto d = decode_payload<record::SummaryData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_summary(State& s, const record::Payload& p) {
+  const Record& r = p.record();
+  const auto& d = p.read<record::SummaryData>();
+  if (!d) return std::unexpected(d.error());
   auto key = base::sha256_canonical(std::make_tuple(d->summary_type, d->subject, d->scope));
   if (!key) return std::unexpected(std::move(key.error()));
   note_replaced(s, r);
@@ -75,9 +77,10 @@ Applied apply_summary(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_approval(State& s, const Record& r) {
-  auto d = decode_payload<record::ApprovalData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_approval(State& s, const record::Payload& p) {
+  const Record& r = p.record();
+  const auto& d = p.read<record::ApprovalData>();
+  if (!d) return std::unexpected(d.error());
   note_replaced(s, r);
   if (d->target_action) {
     s.exact_approval_index[r.id] = *d->target_action;
@@ -91,9 +94,10 @@ Applied apply_approval(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_capability(State& s, const Record& r) {
-  auto d = decode_payload<record::CapabilityData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_capability(State& s, const record::Payload& p) {
+  const Record& r = p.record();
+  const auto& d = p.read<record::CapabilityData>();
+  if (!d) return std::unexpected(d.error());
   note_replaced(s, r);
   CapabilityKey key{d->actor_id, d->action_class, d->scope};
   s.capability_index[r.id] = key;
@@ -101,16 +105,16 @@ Applied apply_capability(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_usage(State& s, const Record& r) {
-  auto d = decode_payload<record::UsageData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_usage(State& s, const record::Payload& p) {
+  const auto& d = p.read<record::UsageData>();
+  if (!d) return std::unexpected(d.error());
   s.usage_counts[UsageKey{d->used_record, d->role}].add(d->outcome);
   return {};
 }
 
-Applied apply_refusal(State& s, const Record& r) {
-  auto d = decode_payload<record::RefusalData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_refusal(State& s, const record::Payload& p) {
+  const auto& d = p.read<record::RefusalData>();
+  if (!d) return std::unexpected(d.error());
   switch (d->target_kind) {
     case record::RefusalTarget::Action:
       s.open_actions.erase(d->target_id);
@@ -126,9 +130,10 @@ Applied apply_refusal(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_plan(State& s, const Record& r) {
-  auto d = decode_payload<record::PlanData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_plan(State& s, const record::Payload& p) {
+  const Record& r = p.record();
+  const auto& d = p.read<record::PlanData>();
+  if (!d) return std::unexpected(d.error());
   note_replaced(s, r);
   s.active_plans[d->request_id] = r.id;
   // A finished plan also ends the plan it replaced.
@@ -136,9 +141,9 @@ Applied apply_plan(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_retraction(State& s, const Record& r) {
-  auto d = decode_payload<record::RetractionData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_retraction(State& s, const record::Payload& p) {
+  const auto& d = p.read<record::RetractionData>();
+  if (!d) return std::unexpected(d.error());
   const Id& x = d->target_id;
   // A target retracted before had every dependent tainted then, and every
   // later dependent was tainted on arrival: a repeated retraction has nothing
@@ -171,9 +176,10 @@ Applied apply_retraction(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_selection(State& s, const Record& r) {
-  auto d = decode_payload<record::SelectionData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_selection(State& s, const record::Payload& p) {
+  const Record& r = p.record();
+  const auto& d = p.read<record::SelectionData>();
+  if (!d) return std::unexpected(d.error());
   const std::optional<Id> prior = first_ref(r.refs, RefType::Replace);
   if (prior) s.replaced_records.insert(*prior);
   auto subject = record::selection_approval_subject_hash(r.author.id, prior, *d);
@@ -182,20 +188,26 @@ Applied apply_selection(State& s, const Record& r) {
   return {};
 }
 
-Applied apply_requirement(State& s, const Record& r) {
-  auto d = decode_payload<record::RequirementData>(r);
-  if (!d) return std::unexpected(std::move(d.error()));
+Applied apply_requirement(State& s, const record::Payload& p) {
+  const Record& r = p.record();
+  const auto& d = p.read<record::RequirementData>();
+  if (!d) return std::unexpected(d.error());
   const auto request = first_ref(r.refs, RefType::Cause);
   if (!request) return {};
   s.requirement_keys[*request].insert(d->key);
-  s.requirement_index[r.id] = {*request, std::move(d->key)};
+  s.requirement_index[r.id] = {*request, d->key};
   return {};
 }
 
 }  // namespace
 
 std::expected<void, JsonError> apply_record(State& s, const Record& r, const record::VerdictData& verdict) {
+  return apply_record(s, record::Payload(r), verdict);
+}
+
+std::expected<void, JsonError> apply_record(State& s, const record::Payload& p, const record::VerdictData& verdict) {
   if (verdict.result == record::VerdictResult::Reject) return {};
+  const Record& r = p.record();
   s.accepted_records.insert(r.id);
   bool rests_on_withdrawn = false;
   for (const auto& ref : r.refs) {
@@ -210,18 +222,18 @@ std::expected<void, JsonError> apply_record(State& s, const Record& r, const rec
     case Kind::Request:
       s.active_requests.insert(r.id);
       return {};
-    case Kind::Action: return apply_action(s, r);
-    case Kind::Response: return apply_response(s, r);
-    case Kind::Result: return apply_result(s, r);
-    case Kind::Summary: return apply_summary(s, r);
-    case Kind::Approval: return apply_approval(s, r);
-    case Kind::Capability: return apply_capability(s, r);
-    case Kind::Usage: return apply_usage(s, r);
-    case Kind::Refusal: return apply_refusal(s, r);
-    case Kind::Plan: return apply_plan(s, r);
-    case Kind::Retraction: return apply_retraction(s, r);
-    case Kind::Selection: return apply_selection(s, r);
-    case Kind::Requirement: return apply_requirement(s, r);
+    case Kind::Action: return apply_action(s, p);
+    case Kind::Response: return apply_response(s, p);
+    case Kind::Result: return apply_result(s, p);
+    case Kind::Summary: return apply_summary(s, p);
+    case Kind::Approval: return apply_approval(s, p);
+    case Kind::Capability: return apply_capability(s, p);
+    case Kind::Usage: return apply_usage(s, p);
+    case Kind::Refusal: return apply_refusal(s, p);
+    case Kind::Plan: return apply_plan(s, p);
+    case Kind::Retraction: return apply_retraction(s, p);
+    case Kind::Selection: return apply_selection(s, p);
+    case Kind::Requirement: return apply_requirement(s, p);
     case Kind::Verdict:
     case Kind::Candidate:
     case Kind::Evaluation:

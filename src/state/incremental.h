@@ -5,6 +5,7 @@
 
 #include "base/json_error.h"
 #include "record/activity_payloads.h"
+#include "record/payload.h"
 #include "record/record.h"
 #include "state/state.h"
 
@@ -15,6 +16,11 @@ namespace quintrel::state {
 // key cannot be encoded; the state is then partly updated and must be dropped.
 // Leaves applied_up_to alone.
 std::expected<void, base::JsonError> apply_record(State& state, const record::Record& record,
+                                                  const record::VerdictData& verdict);
+
+// The same, reading the payload through `payload`, which the record's
+// judgement may have read already.
+std::expected<void, base::JsonError> apply_record(State& state, const record::Payload& payload,
                                                   const record::VerdictData& verdict);
 
 // Taints `id` and, transitively, every epistemic dependent not yet tainted.

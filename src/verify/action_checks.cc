@@ -52,8 +52,9 @@ std::expected<Id, ReasonCode> check_approval_for_action(const Record& record, co
   return std::unexpected(ReasonCode::ApprovalMissing);
 }
 
-Judgement check_action(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto action = decode_payload<record::ActionData>(record);
+Judgement check_action(const record::Payload& payload, const Prior& prior, const VerifierRules&, const State& state) {
+  const Record& record = payload.record();
+  const record::ActionData* action = payload.as<record::ActionData>();
   if (!action) return ReasonCode::InvalidPayload;
   if (!state.active_requests.contains(action->request_id)) return ReasonCode::RequestMissing;
   const Record* request = prior.find(action->request_id);

@@ -71,9 +71,10 @@ Judgement check_evaluated_candidate(const Record& record, const Id& candidate, c
   return std::nullopt;
 }
 
-Judgement check_evaluation_v2(const Record& record, const Prior& prior, const VerifierRules& rules,
+Judgement check_evaluation_v2(const record::Payload& payload, const Prior& prior, const VerifierRules& rules,
                               const State& state, bool attested) {
-  auto e = decode_payload<record::EvaluationDataV2>(record);
+  const Record& record = payload.record();
+  const record::EvaluationDataV2* e = payload.as<record::EvaluationDataV2>();
   if (!e) return ReasonCode::InvalidPayload;
   if (attested) {
     if (!record.author.signature) return ReasonCode::SignatureMissing;
@@ -115,8 +116,9 @@ Judgement check_selection_approval(const Record& record, const record::Selection
 
 }  // namespace
 
-Judgement check_request(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto r = decode_payload<record::RequestData>(record);
+Judgement check_request(const record::Payload& payload, const Prior& prior, const VerifierRules&, const State& state) {
+  const Record& record = payload.record();
+  const record::RequestData* r = payload.as<record::RequestData>();
   if (!r) return ReasonCode::InvalidPayload;
   auto causes = targets_of(record.refs, RefType::Cause);
   if (causes.empty()) return r->parent_request_id ? Judgement(ReasonCode::InvalidPayload) : std::nullopt;
@@ -131,8 +133,10 @@ Judgement check_request(const Record& record, const Prior& prior, const Verifier
   return std::nullopt;
 }
 
-Judgement check_requirement(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto q = decode_payload<record::RequirementData>(record);
+Judgement check_requirement(const record::Payload& payload, const Prior& prior,
+                            const VerifierRules&, const State& state) {
+  const Record& record = payload.record();
+  const record::RequirementData* q = payload.as<record::RequirementData>();
   if (!q) return ReasonCode::InvalidPayload;
   if (q->key.empty() || q->description.empty()) return ReasonCode::RequirementInvalid;
   using record::AuthorType;
@@ -152,9 +156,10 @@ Judgement check_requirement(const Record& record, const Prior& prior, const Veri
   return std::nullopt;
 }
 
-Judgement check_candidate(const Record& record, const Prior& prior, const VerifierRules& rules,
+Judgement check_candidate(const record::Payload& payload, const Prior& prior, const VerifierRules& rules,
                           const State& state) {
-  auto c = decode_payload<record::CandidateData>(record);
+  const Record& record = payload.record();
+  const record::CandidateData* c = payload.as<record::CandidateData>();
   if (!c) return ReasonCode::InvalidPayload;
   const auto& git = c->source.git;
   size_t length = git.algo == record::SourceAlgo::sha256 ? 64 : 40;
@@ -175,20 +180,22 @@ Judgement check_candidate(const Record& record, const Prior& prior, const Verifi
   return check_lineage(*c, causes, prior, rules, state);
 }
 
-Judgement check_evaluation(const Record& record, const Prior& prior, const VerifierRules& rules,
+Judgement check_evaluation(const record::Payload& payload, const Prior& prior, const VerifierRules& rules,
                            const State& state) {
+  const Record& record = payload.record();
   const Id& v2 = record::schema_id(record::Schema::EvaluationV2);
   const Id& attested = record::schema_id(record::Schema::EvaluationAttested);
   if (record.schema == v2 || record.schema == attested)
-    return check_evaluation_v2(record, prior, rules, state, record.schema == attested);
-  auto e = decode_payload<record::EvaluationData>(record);
+    return check_evaluation_v2(payload, prior, rules, state, record.schema == attested);
+  const record::EvaluationData* e = payload.as<record::EvaluationData>();
   if (!e) return ReasonCode::InvalidPayload;
   return check_evaluated_candidate(record, e->candidate, prior, state);
 }
 
-Judgement check_selection(const Record& record, const Prior& prior, const VerifierRules& rules,
+Judgement check_selection(const record::Payload& payload, const Prior& prior, const VerifierRules& rules,
                           const State& state) {
-  auto s = decode_payload<record::SelectionData>(record);
+  const Record& record = payload.record();
+  const record::SelectionData* s = payload.as<record::SelectionData>();
   if (!s) return ReasonCode::InvalidPayload;
   const size_t n = s->considered.size();
   if (n < 1 || n > rules.max_considered) return ReasonCode::SelectionInvalid;

@@ -9,6 +9,8 @@
 
 #include "record/activity_payloads.h"
 #include "record/binding_mode.h"
+#include "record/candidate_payload.h"
+#include "record/payload.h"
 #include "record/record.h"
 
 namespace quintrel::verify {
@@ -38,9 +40,12 @@ struct SelectionFacts {
   std::optional<std::vector<Id>> chosen;  // none when the Selection chose none
 };
 
-// A Selection under a manifest minimum reads its chosen candidates' binding.
+// A Selection under a manifest minimum reads its chosen candidates' binding;
+// standing reads the lineage.
 struct CandidateFacts {
   record::BindingMode binding = record::BindingMode::reported;
+  std::optional<Id> parent;
+  record::CandidateBasis basis = record::CandidateBasis::root;
 };
 
 // The candidate an Evaluation judges, whichever evaluation schema it has.
@@ -59,30 +64,36 @@ struct SummaryFacts {
   Id scope{};
 };
 
-// The facts of `r`, read from its full payload; none when the payload does
-// not read as the type they come from (the checks' InvalidPayload).
+// The facts of a record, read from its full payload; none when the payload
+// does not read as the type they come from (the checks' InvalidPayload). Read
+// through `payload`, a read the record's other checks have made is reused.
 template <class F>
-std::optional<F> read_facts(const Record& r);
+std::optional<F> read_facts(const record::Payload& payload);
+
+template <class F>
+std::optional<F> read_facts(const Record& r) {
+  return read_facts<F>(record::Payload(r));
+}
 
 template <>
-std::optional<RequestFacts> read_facts(const Record& r);
+std::optional<RequestFacts> read_facts(const record::Payload& payload);
 template <>
-std::optional<ActionFacts> read_facts(const Record& r);
+std::optional<ActionFacts> read_facts(const record::Payload& payload);
 template <>
-std::optional<ResultFacts> read_facts(const Record& r);
+std::optional<ResultFacts> read_facts(const record::Payload& payload);
 template <>
-std::optional<SelectionFacts> read_facts(const Record& r);
+std::optional<SelectionFacts> read_facts(const record::Payload& payload);
 template <>
-std::optional<CandidateFacts> read_facts(const Record& r);
+std::optional<CandidateFacts> read_facts(const record::Payload& payload);
 template <>
-std::optional<EvaluationFacts> read_facts(const Record& r);
+std::optional<EvaluationFacts> read_facts(const record::Payload& payload);
 template <>
-std::optional<PlanFacts> read_facts(const Record& r);
+std::optional<PlanFacts> read_facts(const record::Payload& payload);
 template <>
-std::optional<SummaryFacts> read_facts(const Record& r);
+std::optional<SummaryFacts> read_facts(const record::Payload& payload);
 template <>
-std::optional<record::CapabilityData> read_facts(const Record& r);
+std::optional<record::CapabilityData> read_facts(const record::Payload& payload);
 template <>
-std::optional<record::ApprovalData> read_facts(const Record& r);
+std::optional<record::ApprovalData> read_facts(const record::Payload& payload);
 
 }  // namespace quintrel::verify

@@ -24,8 +24,9 @@ bool only_ref_of_type_is(const Record& record, RefType type, const Id& target) {
 
 }  // namespace
 
-Judgement check_usage(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto u = decode_payload<record::UsageData>(record);
+Judgement check_usage(const record::Payload& payload, const Prior& prior, const VerifierRules&, const State& state) {
+  const Record& record = payload.record();
+  const record::UsageData* u = payload.as<record::UsageData>();
   if (!u) return ReasonCode::InvalidPayload;
   if (u->actor != record.author.id) return ReasonCode::InvalidPayload;
   if (!prior.find(u->used_record)) return ReasonCode::InvalidPayload;
@@ -37,9 +38,11 @@ Judgement check_usage(const Record& record, const Prior& prior, const VerifierRu
   return std::nullopt;
 }
 
-Judgement check_result(const Record& record, const Prior& prior, const VerifierRules& rules, const State& state) {
+Judgement check_result(const record::Payload& payload, const Prior& prior,
+                       const VerifierRules& rules, const State& state) {
+  const Record& record = payload.record();
   const Id& external_receipt = record::schema_id(record::Schema::ResultExternalReceipt);
-  auto r = decode_payload<record::ResultData>(record);
+  const record::ResultData* r = payload.as<record::ResultData>();
   if (!r) return ReasonCode::InvalidPayload;
   if (r->artifacts && !record::artifact_refs_well_formed(*r->artifacts)) return ReasonCode::ArtifactRefInvalid;
   if (!state.open_actions.contains(r->action_id)) return ReasonCode::ActionClosed;
@@ -58,8 +61,9 @@ Judgement check_result(const Record& record, const Prior& prior, const VerifierR
   return std::nullopt;
 }
 
-Judgement check_refusal(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto f = decode_payload<record::RefusalData>(record);
+Judgement check_refusal(const record::Payload& payload, const Prior& prior, const VerifierRules&, const State& state) {
+  const Record& record = payload.record();
+  const record::RefusalData* f = payload.as<record::RefusalData>();
   if (!f) return ReasonCode::InvalidPayload;
   const Id& t = f->target_id;
   const Record* target = prior.find(t);
@@ -85,16 +89,18 @@ Judgement check_refusal(const Record& record, const Prior& prior, const Verifier
   return std::nullopt;
 }
 
-Judgement check_summary(const Record& record, const Prior&, const VerifierRules& rules, const State&) {
-  auto s = decode_payload<record::SummaryData>(record);
+Judgement check_summary(const record::Payload& payload, const Prior&, const VerifierRules& rules, const State&) {
+  const Record& record = payload.record();
+  const record::SummaryData* s = payload.as<record::SummaryData>();
   if (!s) return ReasonCode::InvalidPayload;
   if (!rules.allowed_summary_types.contains(s->summary_type)) return ReasonCode::InvalidPayload;
   if (targets_of(record.refs, RefType::Use).empty()) return ReasonCode::InvalidPayload;
   return std::nullopt;
 }
 
-Judgement check_response(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto p = decode_payload<record::ResponseData>(record);
+Judgement check_response(const record::Payload& payload, const Prior& prior, const VerifierRules&, const State& state) {
+  const Record& record = payload.record();
+  const record::ResponseData* p = payload.as<record::ResponseData>();
   if (!p) return ReasonCode::InvalidPayload;
   const Id& q = p->request_id;
   if (!state.active_requests.contains(q)) return ReasonCode::RequestMissing;

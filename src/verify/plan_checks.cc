@@ -75,8 +75,9 @@ bool has_cycle(std::span<const record::PlanTask> tasks) {
   return ordered != tasks.size();
 }
 
-Judgement check_plan(const Record& record, const Prior& prior, const VerifierRules&, const State& state) {
-  auto d = decode_payload<record::PlanData>(record);
+Judgement check_plan(const record::Payload& payload, const Prior& prior, const VerifierRules&, const State& state) {
+  const Record& record = payload.record();
+  const record::PlanData* d = payload.as<record::PlanData>();
   if (!d) return ReasonCode::InvalidPayload;
   const Id& request_id = d->request_id;
   auto causes = targets_of(record.refs, RefType::Cause);
@@ -111,8 +112,8 @@ Judgement check_plan(const Record& record, const Prior& prior, const VerifierRul
   return std::nullopt;
 }
 
-Judgement check_approval(const Record& record, const Prior&, const VerifierRules&, const State&) {
-  auto a = decode_payload<record::ApprovalData>(record);
+Judgement check_approval(const record::Payload& payload, const Prior&, const VerifierRules&, const State&) {
+  const record::ApprovalData* a = payload.as<record::ApprovalData>();
   if (!a) return ReasonCode::InvalidPayload;
   // Exact (names the subject it covers) or class-wide, never both or neither.
   if (a->target_action.has_value() == a->action_class.has_value()) return ReasonCode::InvalidPayload;
@@ -120,9 +121,10 @@ Judgement check_approval(const Record& record, const Prior&, const VerifierRules
   return std::nullopt;
 }
 
-Judgement check_retraction(const Record& record, const Prior& prior, const VerifierRules& rules,
+Judgement check_retraction(const record::Payload& payload, const Prior& prior, const VerifierRules& rules,
                            const State& state) {
-  auto x = decode_payload<record::RetractionData>(record);
+  const Record& record = payload.record();
+  const record::RetractionData* x = payload.as<record::RetractionData>();
   if (!x) return ReasonCode::InvalidPayload;
   const Id& t = x->target_id;
   auto causes = targets_of(record.refs, RefType::Cause);

@@ -39,6 +39,11 @@ class PriorIndex {
   }
   bool verdicted(const Id& id) const { return verdicted_.contains(id); }
 
+  // Keeps the facts a later record may ask of the record at `position` (the
+  // facts of its kind), taken from `payload`, which its judgement has read:
+  // asking for them later costs no second read.
+  void keep_facts(size_t position, const record::Payload& payload);
+
   // The facts F of an indexed record, read from its payload the first time
   // they are asked for and kept: null when the payload does not read. Asking
   // fills a memo, so an index must not be read from two threads at once.
@@ -55,6 +60,9 @@ class PriorIndex {
   }
 
  private:
+  template <class F>
+  void keep(const record::Payload& payload);
+
   // A deque, so that a pointer handed out survives later facts being added
   // (and a copied index finds its facts at the same positions).
   template <class F>

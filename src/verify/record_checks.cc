@@ -55,7 +55,8 @@ Judgement check_refs(const Record& record, const Prior& prior, const State& stat
   return std::nullopt;
 }
 
-Judgement check_replacement(const Record& record, const Prior& prior, const State& state) {
+Judgement check_replacement(const record::Payload& payload, const Prior& prior, const State& state) {
+  const Record& record = payload.record();
   const Record* replaced = nullptr;
   size_t count = 0;
   for (const auto& ref : record.refs)
@@ -67,7 +68,7 @@ Judgement check_replacement(const Record& record, const Prior& prior, const Stat
   if (!is_replaceable(record.kind)) return ReasonCode::ReplacementInvalid;
   if (!replaced || !state.accepted_records.contains(replaced->id) || replaced->kind != record.kind)
     return ReasonCode::ReplacementInvalid;
-  return check_replacement_compatibility(record, *replaced, prior);
+  return check_replacement_compatibility(payload, *replaced, prior);
 }
 
 Judgement check_evidence(const Record& record, const VerifierRules& rules, const State& state,
@@ -88,8 +89,8 @@ Judgement check_evidence(const Record& record, const VerifierRules& rules, const
 // The record's identity facts beside those of the record it replaces (null
 // when that payload does not read); `same` compares them.
 template <class F, class Same>
-Judgement compare_identity(const Record& record, const F* theirs, Same same) {
-  auto mine = read_facts<F>(record);
+Judgement compare_identity(const record::Payload& payload, const F* theirs, Same same) {
+  auto mine = read_facts<F>(payload);
   if (!mine || !theirs) return ReasonCode::InvalidPayload;
   return same(*mine, *theirs) ? std::nullopt : Judgement(ReasonCode::ReplacementInvalid);
 }
@@ -99,9 +100,18 @@ Judgement compare_identity(const Record& record, const F* theirs, Same same) {
 Judgement check_record(const Record& record, const Prior& prior, const VerifierRules& rules,
                        const State& state) {
   if (record.kind == Kind::Verdict) return check_verdict_record(record, prior, rules);
+  return check_record(record::Payload(record), prior, rules, state, IdCheck::kCompute);
+}
 
-  auto id = record.compute_id();
-  if (!id || *id != record.id) return ReasonCode::InvalidPayload;
+Judgement check_record(const record::Payload& payload, const Prior& prior, const VerifierRules& rules,
+                       const State& state, IdCheck id_check) {
+  const Record& record = payload.record();
+  if (record.kind == Kind::Verdict) return check_verdict_record(payload, prior, rules, id_check);
+
+  if (id_check == IdCheck::kCompute) {
+    auto id = record.compute_id();
+    if (!id || *id != record.id) return ReasonCode::InvalidPayload;
+  }
   for (size_t i = 1; i < record.refs.size(); ++i)
     if (!(record.refs[i - 1] < record.refs[i])) return ReasonCode::InvalidPayload;
   if (record.space != rules.space) return ReasonCode::InvalidPayload;
@@ -114,10 +124,10 @@ Judgement check_record(const Record& record, const Prior& prior, const VerifierR
   if (auto code = check_signature(record, rules)) return code;
   std::vector<const Record*> targets;
   if (auto code = check_refs(record, prior, state, targets)) return code;
-  if (auto code = check_replacement(record, prior, state)) return code;
+  if (auto code = check_replacement(payload, prior, state)) return code;
   if (auto code = check_evidence(record, rules, state, targets)) return code;
-  if (auto code = check_payload_decode(record)) return code;
-  return check_kind_specific(record, prior, rules, state);
+  if (auto code = check_payload_decode(payload)) return code;
+  return check_kind_specific(payload, prior, rules, state);
 }
 
 record::VerdictData verify_record(const Record& record, std::span<const Record> records,
@@ -131,28 +141,35 @@ record::VerdictData verify_record(const Record& record, std::span<const Record> 
   return record::verdict_for(check_record(record, Prior(records, index), rules, state));
 }
 
-Judgement check_payload_decode(const Record& record) {
-  auto schema = record::find_schema(record.schema);
+Judgement check_payload_decode(const Record& record) { return check_payload_decode(record::Payload(record)); }
+
+Judgement check_payload_decode(const record::Payload& payload) {
+  auto schema = record::find_schema(payload.record().schema);
   if (!schema) return ReasonCode::UnknownSchema;
-  if (!record::schema_info(*schema).payload_canonical(base::as_text(record.data))) return ReasonCode::InvalidPayload;
+  if (!record::schema_info(*schema).payload_canonical_in(payload)) return ReasonCode::InvalidPayload;
   return std::nullopt;
 }
 
 Judgement check_replacement_compatibility(const Record& record, const Record& replaced, const Prior& prior) {
-  switch (record.kind) {
+  return check_replacement_compatibility(record::Payload(record), replaced, prior);
+}
+
+Judgement check_replacement_compatibility(const record::Payload& payload, const Record& replaced,
+                                          const Prior& prior) {
+  switch (payload.record().kind) {
     case Kind::Capability:
-      return compare_identity(record, prior.facts<record::CapabilityData>(replaced), [](const auto& a, const auto& b) {
+      return compare_identity(payload, prior.facts<record::CapabilityData>(replaced), [](const auto& a, const auto& b) {
         return a.actor_id == b.actor_id && a.action_class == b.action_class && a.scope == b.scope;
       });
     case Kind::Plan:
-      return compare_identity(record, prior.facts<PlanFacts>(replaced),
+      return compare_identity(payload, prior.facts<PlanFacts>(replaced),
                               [](const auto& a, const auto& b) { return a.request_id == b.request_id; });
     case Kind::Summary:
-      return compare_identity(record, prior.facts<SummaryFacts>(replaced), [](const auto& a, const auto& b) {
+      return compare_identity(payload, prior.facts<SummaryFacts>(replaced), [](const auto& a, const auto& b) {
         return a.summary_type == b.summary_type && a.subject == b.subject && a.scope == b.scope;
       });
     case Kind::Approval:
-      return compare_identity(record, prior.facts<record::ApprovalData>(replaced), [](const auto& a, const auto& b) {
+      return compare_identity(payload, prior.facts<record::ApprovalData>(replaced), [](const auto& a, const auto& b) {
         if (a.target_action && b.target_action) return a.target_action == b.target_action && a.scope == b.scope;
         return a.action_class && b.action_class && a.action_class == b.action_class && a.scope == b.scope &&
                a.actor_id == b.actor_id;

@@ -5,10 +5,12 @@
 #include <span>
 
 #include "record/activity_payloads.h"
+#include "record/payload.h"
 #include "record/record.h"
 #include "state/state.h"
 #include "verify/prior.h"
 #include "verify/rules.h"
+#include "verify/verdict.h"
 
 namespace quintrel::verify {
 
@@ -17,6 +19,12 @@ using state::State;
 
 Judgement check_record(const Record& record, const Prior& prior, const VerifierRules& rules,
                        const State& state);
+
+// The same judgement of `payload`'s record, every check reading the payload
+// through `payload` (which the caller may go on to fold the record with);
+// with IdCheck::kChecked the caller vouches for the record's id.
+Judgement check_record(const record::Payload& payload, const Prior& prior, const VerifierRules& rules,
+                       const State& state, IdCheck id_check);
 
 // The commit road: judges `record` against the log's current records, whose
 // state is `state`.
@@ -31,9 +39,12 @@ record::VerdictData verify_record(const Record& record, std::span<const Record> 
 // The canonical payload check: the schema's payload type decodes the data and
 // re-encodes it to the same bytes.
 Judgement check_payload_decode(const Record& record);
+Judgement check_payload_decode(const record::Payload& payload);
 
 // The identity fields a replacement must keep, per kind; `replaced` is the
 // record `prior` found for the Replace ref.
 Judgement check_replacement_compatibility(const Record& record, const Record& replaced, const Prior& prior);
+Judgement check_replacement_compatibility(const record::Payload& payload, const Record& replaced,
+                                          const Prior& prior);
 
 }  // namespace quintrel::verify

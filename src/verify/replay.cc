@@ -55,23 +55,37 @@ LogVerdict replay(std::span<const Record> records, const VerifierRules& rules, s
   index.reserve(records.size());
   const Prior prior(records, index);
   uint64_t checked = 0;
+  // Verdicts carry a few payloads over and over: the last one read is kept,
+  // so that one repeating it is not read again.
+  std::optional<record::Payload> last_verdict;
   for (size_t p = 0; p < records.size(); p += 2, checked += 2) {
+    // Ids were all checked above. Each payload is read once, for every check
+    // and the fold alike.
     const Record& subject = records[p];
+    const record::Payload subject_payload(subject);
     if (subject.kind == record::Kind::Verdict) {
       // Every subject seen so far has its Verdict, so this one cannot stand.
-      return failed(check_verdict_record(subject, prior, rules).value_or(ReasonCode::InvalidPayload), checked);
+      return failed(check_verdict_record(subject_payload, prior, rules, IdCheck::kChecked)
+                        .value_or(ReasonCode::InvalidPayload),
+                    checked);
     }
     if (p + 1 >= records.size() || records[p + 1].kind != record::Kind::Verdict)
       return failed(ReasonCode::InvalidPayload, checked);
     const Record& verdict = records[p + 1];
+    record::Payload verdict_payload(verdict);
+    const bool repeated = last_verdict && last_verdict->record().data == verdict.data;
+    if (repeated) verdict_payload.adopt(*last_verdict);
     index.insert(p, subject);
-    if (auto code = check_verdict_record(verdict, prior, rules)) return failed(*code, checked);
+    if (auto code = check_verdict_record(verdict_payload, prior, rules, IdCheck::kChecked))
+      return failed(*code, checked);
     if (verdict.refs.front().target != subject.id) return failed(ReasonCode::InvalidPayload, checked);
-    const record::Judgement derived = check_record(subject, prior, rules, state);
-    auto stored = record::decode_payload<record::VerdictData>(verdict);
+    const record::Judgement derived = check_record(subject_payload, prior, rules, state, IdCheck::kChecked);
+    const record::VerdictData* stored = verdict_payload.as<record::VerdictData>();
     if (!stored) return failed(ReasonCode::InvalidPayload, checked);
+    if (!repeated) last_verdict.emplace(verdict).adopt(verdict_payload);
     if (auto code = disagreement(*stored, derived)) return failed(*code, checked);
-    if (!state::apply_record(state, subject, *stored)) return failed(ReasonCode::InvalidPayload, checked);
+    if (!state::apply_record(state, subject_payload, *stored)) return failed(ReasonCode::InvalidPayload, checked);
+    if (!derived) index.keep_facts(p, subject_payload);
     state.applied_up_to = verdict.time;
     index.insert(p + 1, verdict);
   }
@@ -79,7 +93,7 @@ LogVerdict replay(std::span<const Record> records, const VerifierRules& rules, s
   LogVerdict v;
   v.checked_records = checked;
   v.last_time = last_time;
-  v.standing = derive_standing(records, state);
+  v.standing = derive_standing(records, state, &index);
   return v;
 }
 

@@ -75,7 +75,18 @@ struct Gathered {
   std::vector<CandInfo> cands;
 };
 
-Gathered gather(std::span<const record::Record> records, const state::State& state) {
+// The facts F of records[i], null when its payload does not read: an index's,
+// where it holds that record (a replay has kept them), else read now into
+// `read`.
+template <class F>
+const F* facts_of(std::span<const record::Record> records, size_t i, const PriorIndex* index,
+                  std::optional<F>& read) {
+  if (index && index->position(records[i].id) == i) return index->facts<F>(records[i]);
+  read = read_facts<F>(records[i]);
+  return read ? &*read : nullptr;
+}
+
+Gathered gather(std::span<const record::Record> records, const state::State& state, const PriorIndex* index) {
   // The state's sets are matched in id order, one pass each.
   std::vector<std::pair<Id, uint32_t>> keyed;  // (id, position), ascending
   for (size_t i = 0; i < records.size(); ++i)
@@ -102,16 +113,18 @@ Gathered gather(std::span<const record::Record> records, const state::State& sta
     if (!(flags[i] & kAccepted)) continue;
     const record::Record& r = records[i];
     if (r.kind == record::Kind::Candidate) {
-      auto d = record::decode_payload<record::CandidateData>(r);
+      std::optional<CandidateFacts> read;
+      const CandidateFacts* d = facts_of(records, i, index, read);
       if (!d) continue;
       cands.emplace_back(CandInfo{cause_targets(r.refs), d->parent, d->basis, (flags[i] & kRetracted) != 0});
       read_as[i] = static_cast<uint32_t>(cands.size() - 1);
     } else {
-      auto d = record::decode_payload<record::SelectionData>(r);
+      std::optional<SelectionFacts> read;
+      const SelectionFacts* d = facts_of(records, i, index, read);
       if (!d) continue;
       SelInfo& info = sels.emplace_back();
-      if (d->outcome.selected) {
-        info.chosen = std::move(d->outcome.selected->candidates);
+      if (d->chosen) {
+        info.chosen = *d->chosen;
         std::sort(info.chosen.begin(), info.chosen.end());
         info.chosen.erase(std::unique(info.chosen.begin(), info.chosen.end()), info.chosen.end());
       }
@@ -396,7 +409,12 @@ bool Restorations::operator==(const Restorations& o) const {
 }
 
 StandingSection derive_standing(std::span<const record::Record> records, const state::State& state) {
-  Gathered g = gather(records, state);
+  return derive_standing(records, state, nullptr);
+}
+
+StandingSection derive_standing(std::span<const record::Record> records, const state::State& state,
+                                const PriorIndex* index) {
+  Gathered g = gather(records, state, index);
 
   // Superseders are only ever asked for on behalf of a withdrawn id: an
   // unsound Selection's restorations, or a continuation whose Selection is

@@ -9,6 +9,7 @@
 
 #include "record/record.h"
 #include "state/state.h"
+#include "verify/prior.h"
 
 namespace quintrel::verify {
 
@@ -81,5 +82,10 @@ std::vector<base::Id> cause_targets(std::span<const record::Ref> refs);
 
 // Reads only the records and the replayed state; never fails.
 StandingSection derive_standing(std::span<const record::Record> records, const state::State& state);
+
+// The same, taking the payload facts it needs of a record from `index` where
+// the index holds that record (a replay's index has them already).
+StandingSection derive_standing(std::span<const record::Record> records, const state::State& state,
+                                const PriorIndex* index);
 
 }  // namespace quintrel::verify

@@ -4,8 +4,10 @@
 
 #include <cmath>
 
+#include "base/canonical.h"
 #include "base/codec.h"
 #include "base/json_reader.h"
+#include "base/utf8.h"
 
 namespace quintrel::base {
 namespace {
@@ -119,6 +121,32 @@ TEST(JsonReader, TruncatedInputAlwaysFails) {
     EXPECT_TRUE(r || r.error().has_position()) << n;
     EXPECT_FALSE(from_json<Skipping>(std::string_view(doc).substr(0, n))) << n;
   }
+}
+
+// Strings are scanned eight bytes at a time: what needs escaping (a quote, a
+// backslash, a control character) is found at every offset and never taken
+// for its neighbours, high bytes included; UTF-8 is checked wherever it sits.
+TEST(JsonReader, StringScansAtEveryOffset) {
+  for (size_t len = 1; len < 40; ++len)
+    for (size_t at = 0; at < len; ++at) {
+      for (char special : {'"', '\\', '\x01', '\x1f'}) {
+        std::string s(len, 'a');
+        for (size_t k = 0; k < at; ++k) s[k] = "\x20\x7f\xa2\xdc\x9f\xe9"[k % 6];
+        s[at] = special;
+        ASSERT_EQ(find_json_special(s, 0), at) << len << " " << at;
+        ASSERT_EQ(find_json_special(s, at + 1), len) << len << " " << at;
+      }
+      std::string ascii(len, 'a');
+      const std::pair<std::string, bool> sequences[] = {
+          {"\xc3\xa9", true}, {"\xf0\x9f\x98\x82", true}, {"\xc3", false},
+          {"\xed\xa0\x80", false}, {"\xc0\x80", false}, {"\x80", false}};
+      for (const auto& [sequence, valid] : sequences)
+        ASSERT_EQ(valid_utf8(ascii.substr(0, at) + sequence + ascii.substr(at)), valid) << len << " " << at;
+    }
+  // Through the reader: the position of a control character deep in a string.
+  EXPECT_EQ(outcome("\"" + std::string(20, 'x') + "\x01\""),
+            "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 22");
+  EXPECT_EQ(outcome("\"" + std::string(20, 'x') + "\\u00e9\\n\""), "ok \"" + std::string(20, 'x') + "\xc3\xa9\\n\"");
 }
 
 TEST(JsonReader, DebugQuoting) {

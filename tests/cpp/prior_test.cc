@@ -50,5 +50,20 @@ TEST(PriorIndex, FactsReadOnceAndKept) {
   EXPECT_EQ(first->scope, id_of(9));
 }
 
+// Facts kept from a payload read for a judgement are those a later read would
+// give, and only for the record the index finds under that id.
+TEST(PriorIndex, FactsKeptFromAJudgedPayload) {
+  const std::vector<Record> records{make_record(1, Kind::Request, record::RequestData{"o", id_of(9)}),
+                                    make_record(1, Kind::Request, record::RequestData{"o", id_of(8)}),
+                                    raw_record(2, Kind::Request, "{}")};
+  PriorIndex index = PriorIndex::of(records);
+  const Prior prior(records, index);
+  index.keep_facts(1, record::Payload(records[1]));  // not the record found under id 1
+  index.keep_facts(2, record::Payload(records[2]));
+  ASSERT_NE(prior.facts<RequestFacts>(records[0]), nullptr);
+  EXPECT_EQ(prior.facts<RequestFacts>(records[0])->scope, id_of(9));
+  EXPECT_EQ(prior.facts<RequestFacts>(records[2]), nullptr);
+}
+
 }  // namespace
 }  // namespace quintrel::verify

@@ -226,6 +226,10 @@ TEST(Standing, AgreesWithTheChainWalkOnRandomLogs) {
     const auto [records, st] = random_log(rng);
     const StandingSection want = literal_standing(records, st);
     ASSERT_EQ(derive_standing(records, st), want) << "log " << i;
+    // Facts taken from an index where it holds the record (repeated ids are
+    // read from the record itself).
+    const PriorIndex index = PriorIndex::of(records);
+    ASSERT_EQ(derive_standing(records, st, &index), want) << "log " << i;
     restored += want.restorations.size();
     compromised += want.compromised.size();
   }
