@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "base/codec.h"
 
@@ -36,13 +37,26 @@ std::expected<EncodedFrame, LogError> encode_record(const Record& record) {
 }
 
 std::expected<Frames, LogError> read_frames(std::string_view content) {
-  Frames frames;
   const uint64_t n = content.size();
-  uint64_t p = 0;
-  while (n - p >= 4) {
+  // The length of the frame at p, or none for a torn one.
+  auto frame_length = [&](uint64_t p) -> std::optional<uint64_t> {
+    if (n - p < 4) return std::nullopt;
     uint64_t length = 0;
     for (int i = 0; i < 4; ++i) length = (length << 8) | static_cast<uint8_t>(content[p + i]);
-    if (p + 4 + length > n) break;
+    if (p + 4 + length > n) return std::nullopt;
+    return length;
+  };
+  // Counted first, so the records are held without moving them as they grow.
+  size_t count = 0;
+  for (uint64_t p = 0; auto length = frame_length(p);) {
+    ++count;
+    p += 4 + *length;
+  }
+  Frames frames;
+  frames.records.reserve(count);
+  uint64_t p = 0;
+  while (auto found = frame_length(p)) {
+    const uint64_t length = *found;
     auto record = base::from_json<Record>(content.substr(p + 4, length));
     if (!record)
       return std::unexpected(io(base::invalid_data("Failed to deserialize record: " + record.error().to_string())));

@@ -97,7 +97,7 @@ std::expected<LogWriter, LogError> LogWriter::open_with_max_bytes(const std::str
   const size_t judged = records.size() - (unjudged ? 1 : 0);
   verify::Replay replay = verify::replay_log(std::span(records).first(judged), rules);
   if (replay.verdict.failure) return std::unexpected(LogError::replay_failed(replay.verdict.failure));
-  w.prior_ = verify::PriorIndex::of(std::span(records).first(judged));
+  w.prior_ = std::move(replay.index);
 
   if (unjudged) {
     // The replay's state is the state of the records before the subject:

@@ -31,8 +31,10 @@ std::optional<ReasonCode> disagreement(const record::VerdictData& stored, record
 
 namespace {
 
-// Leaves the folded state in `state`; the verdict's sets are left empty.
-LogVerdict replay(std::span<const Record> records, const VerifierRules& rules, state::State& state) {
+// Leaves the folded state in `state` and the records' index in `index`; the
+// verdict's sets are left empty.
+LogVerdict replay(std::span<const Record> records, const VerifierRules& rules, state::State& state,
+                  PriorIndex& index) {
   const uint64_t last_time = records.empty() ? 0 : records.back().time;
   auto failed = [&](ReasonCode code, uint64_t checked) {
     LogVerdict v;
@@ -51,7 +53,6 @@ LogVerdict replay(std::span<const Record> records, const VerifierRules& rules, s
   }
 
   state.accepted_records.reserve(records.size() / 2 + 1);
-  PriorIndex index;
   index.reserve(records.size());
   const Prior prior(records, index);
   uint64_t checked = 0;
@@ -101,7 +102,8 @@ LogVerdict replay(std::span<const Record> records, const VerifierRules& rules, s
 
 LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rules) {
   state::State state;
-  LogVerdict v = replay(records, rules, state);
+  PriorIndex index;
+  LogVerdict v = replay(records, rules, state, index);
   if (v.failure) return v;
   v.retracted = std::move(state.retracted_records);
   v.tainted = std::move(state.tainted_records);
@@ -110,9 +112,10 @@ LogVerdict verify_log(std::span<const Record> records, const VerifierRules& rule
 
 Replay replay_log(std::span<const Record> records, const VerifierRules& rules) {
   Replay out;
-  out.verdict = replay(records, rules, out.state);
+  out.verdict = replay(records, rules, out.state, out.index);
   if (out.verdict.failure) {
     out.state = {};
+    out.index = {};
   } else {
     out.verdict.retracted = out.state.retracted_records;
     out.verdict.tainted = out.state.tainted_records;

@@ -11,6 +11,7 @@
 #include "record/kind.h"
 #include "record/record.h"
 #include "state/state.h"
+#include "verify/prior.h"
 #include "verify/rules.h"
 #include "verify/standing.h"
 
@@ -30,12 +31,15 @@ struct LogVerdict {
 // Never fails as an operation: every problem is reported in `failure`.
 LogVerdict verify_log(std::span<const record::Record> records, const VerifierRules& rules);
 
-// The same replay, keeping the state it folded: on success the derived State
-// of the records (what build_state_unchecked gives for a log that replays),
-// on failure an empty one.
+// The same replay, keeping the state it folded and the index it built: on
+// success the derived State of the records (what build_state_unchecked gives
+// for a log that replays) and the index of all of them (what
+// PriorIndex::of gives, with the facts the checks read kept); on failure
+// both empty.
 struct Replay {
   LogVerdict verdict;
   state::State state;
+  PriorIndex index;
 };
 Replay replay_log(std::span<const record::Record> records, const VerifierRules& rules);
 
