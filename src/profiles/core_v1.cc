@@ -4,12 +4,10 @@
 #include <string>
 
 #include "record/evolution_payloads.h"
-#include "state/build.h"
 
 namespace quintrel::profiles {
 namespace {
 
-using receipt::ValidationStatus;
 using record::Evidence;
 using record::Kind;
 
@@ -19,8 +17,8 @@ std::string joined(const std::set<std::string>& items) {
   return out;
 }
 
-ClauseResult b1_status(const receipt::Report& report) {
-  return {"B1", report.status != ValidationStatus::Invalid, "status " + std::string(base::enum_name(report.status))};
+ClauseResult b1_status(const Verdict& verdict) {
+  return {"B1", !verdict.invalid, "status " + std::string(verdict.status)};
 }
 
 // Membership is enforced per record by the replay; only the count is read.
@@ -64,11 +62,11 @@ ClauseResult b5_authority(const verify::VerifierRules& rules) {
 }
 
 // Counted only for a receipt that is not Invalid and whose state rebuilds.
-ClauseResult b6_bindings(const receipt::Receipt& receipt, const receipt::Report& report) {
+ClauseResult b6_bindings(const Input& input) {
   uint64_t manifest = 0, reported = 0;
-  if (report.status != ValidationStatus::Invalid) {
-    if (auto state = state::build_state_unchecked(receipt.records)) {
-      for (const auto& r : receipt.records) {
+  if (!input.verdict().invalid) {
+    if (const state::State* state = input.state()) {
+      for (const auto& r : input.records()) {
         if (r.kind != Kind::Candidate || !state->accepted_records.contains(r.id)) continue;
         auto c = base::from_json<record::CandidateData>(base::as_text(r.data));
         if (!c) continue;
@@ -101,10 +99,10 @@ ProfileTable core_v1_table() {
           }};
 }
 
-ProfileResult evaluate_core_v1(const receipt::Receipt& receipt, const receipt::Report& report) {
-  const verify::VerifierRules& rules = receipt.rules;
-  return result_of(core_v1_table(), {b1_status(report), b2_author_roles(rules), b3_thresholds(rules),
-                                     b4_context_limit(rules), b5_authority(rules), b6_bindings(receipt, report)});
+ProfileResult evaluate_core_v1(const Input& input) {
+  const verify::VerifierRules& rules = input.rules();
+  return result_of(core_v1_table(), {b1_status(input.verdict()), b2_author_roles(rules), b3_thresholds(rules),
+                                     b4_context_limit(rules), b5_authority(rules), b6_bindings(input)});
 }
 
 }  // namespace quintrel::profiles

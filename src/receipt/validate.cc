@@ -7,7 +7,6 @@
 
 #include "base/hash.h"
 #include "profiles/registry.h"
-#include "receipt/receipt.h"
 #include "verify/replay.h"
 
 namespace quintrel::receipt {
@@ -133,6 +132,12 @@ Validated validate(std::string_view bytes, const ValidationLimits& limits) {
 
 }  // namespace
 
+profiles::Input profile_input(const Receipt& receipt, const Report& report) {
+  const profiles::Verdict verdict{report.status == ValidationStatus::Invalid, base::enum_name(report.status),
+                                  report.retracted, report.tainted, report.standing};
+  return profiles::Input(verdict, receipt.rules, receipt.records, receipt.profiles);
+}
+
 Report validate_with_limits(std::string_view bytes, const ValidationLimits& limits) {
   return validate_with_profiles(bytes, limits, {});
 }
@@ -143,7 +148,7 @@ Report validate_with_limits(std::string_view bytes, const ValidationLimits& limi
 Report validate_with_profiles(std::string_view bytes, const ValidationLimits& limits,
                               std::span<const std::string> required) {
   Validated v = validate(bytes, limits);
-  if (v.receipt) v.report.profiles = profiles::evaluate_profiles(*v.receipt, v.report, required);
+  if (v.receipt) v.report.profiles = profiles::evaluate_profiles(profile_input(*v.receipt, v.report), required);
   return std::move(v.report);
 }
 

@@ -20,6 +20,8 @@ Report report_with(ValidationStatus status) {
   return r;
 }
 
+Input input(const Receipt& receipt, const Report& report) { return receipt::profile_input(receipt, report); }
+
 std::vector<std::string> details(const ProfileResult& r) {
   std::vector<std::string> out;
   for (const auto& c : r.clauses) out.push_back(std::string(c.passed ? "ok " : "FAIL ") + c.id + ": " + c.detail);
@@ -55,28 +57,28 @@ TEST(Registry, DeclaringOnExport) {
 TEST(Registry, Evaluating) {
   Receipt receipt = receipt_of(workflow().log);
   const Report report = report_with(ValidationStatus::Clean);
-  const ProfileResult core = evaluate_profile("quintrel-core-v1", receipt, report);
+  const ProfileResult core = evaluate_profile("quintrel-core-v1", input(receipt, report));
   EXPECT_FALSE(core.declared);
   EXPECT_EQ(core.declaration_matches, std::nullopt);
-  EXPECT_EQ(evaluate_profile("quintrel-core-v1", receipt, report), core);  // nothing kept between calls
+  EXPECT_EQ(evaluate_profile("quintrel-core-v1", input(receipt, report)), core);  // nothing kept between calls
 
   ProfileRef ref = *profile_ref("quintrel-core-v1");
-  EXPECT_EQ(evaluate_declared(ref, receipt, report).declaration_matches, true);
+  EXPECT_EQ(evaluate_declared(ref, input(receipt, report)).declaration_matches, true);
   for (auto change : {+[](ProfileRef& r) { r.version = 2; }, +[](ProfileRef& r) { r.hash[31] ^= 1; }}) {
     ProfileRef wrong = ref;
     change(wrong);
-    const ProfileResult r = evaluate_declared(wrong, receipt, report);
+    const ProfileResult r = evaluate_declared(wrong, input(receipt, report));
     EXPECT_EQ(r.declaration_matches, false);
     EXPECT_EQ(r.status, core.status);
     EXPECT_EQ(r.clauses, core.clauses);
     EXPECT_FALSE(met(r));
   }
-  EXPECT_EQ(evaluate_declared({"mystery", 1, {}}, receipt, report),
+  EXPECT_EQ(evaluate_declared({"mystery", 1, {}}, input(receipt, report)),
             (ProfileResult{"mystery", {}, ProfileStatus::Unknown, true, std::nullopt, {}}));
 
   auto listed = [&](std::vector<std::string> required) {
     std::vector<std::string> out;
-    for (const auto& r : evaluate_profiles(receipt, report, required))
+    for (const auto& r : evaluate_profiles(input(receipt, report), required))
       out.push_back(r.id + (r.declared ? "+" : "") + (r.status == ProfileStatus::Unknown ? "?" : ""));
     return out;
   };
@@ -145,7 +147,7 @@ TEST(CoreProfile, Clauses) {
     for (const auto& row : c.expect)
       for (auto& w : want)
         if (w.substr(w.find(' ') + 1, 2) == row.substr(row.find(' ') + 1, 2)) w = row;
-    const ProfileResult r = evaluate_core_v1(receipt, report_with(c.status));
+    const ProfileResult r = evaluate_core_v1(input(receipt, report_with(c.status)));
     EXPECT_EQ(details(r), want) << c.name;
     const bool all_ok = std::ranges::all_of(want, [](const std::string& s) { return s.starts_with("ok"); });
     EXPECT_EQ(r.status, all_ok ? ProfileStatus::Conformant : ProfileStatus::NonConformant) << c.name;

@@ -1,0 +1,55 @@
+// What a profile evaluation reads: the verdict so far and the parsed parts of
+// one receipt, all borrowed. The derived state is built on first use and
+// kept, so that every profile evaluated over one input shares it. One input
+// serves one thread.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "base/id.h"
+#include "profiles/records.h"
+#include "record/record.h"
+#include "state/state.h"
+#include "verify/rules.h"
+#include "verify/standing.h"
+
+namespace quintrel::profiles {
+
+// The verdict as validation has built it so far.
+struct Verdict {
+  bool invalid = true;
+  std::string_view status;  // its name: "Clean", "Tainted" or "Invalid"
+  const base::IdSet& retracted;
+  const base::IdSet& tainted;
+  const verify::StandingSection& standing;
+};
+
+class Input {
+ public:
+  Input(Verdict verdict, const verify::VerifierRules& rules, std::span<const record::Record> records,
+        std::span<const ProfileRef> declarations)
+      : verdict_(verdict), rules_(rules), records_(records), declarations_(declarations) {}
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  const Verdict& verdict() const { return verdict_; }
+  const verify::VerifierRules& rules() const { return rules_; }  // as stored, not restricted
+  std::span<const record::Record> records() const { return records_; }
+  std::span<const ProfileRef> declarations() const { return declarations_; }
+
+  // The state rebuilt from every record, trusting the stored Verdicts; none
+  // when it cannot be rebuilt.
+  const state::State* state() const;
+
+ private:
+  Verdict verdict_;
+  const verify::VerifierRules& rules_;
+  std::span<const record::Record> records_;
+  std::span<const ProfileRef> declarations_;
+  // Filled on first use: an absent inner value is a state that did not rebuild.
+  mutable std::optional<std::optional<state::State>> state_;
+};
+
+}  // namespace quintrel::profiles
