@@ -12,4 +12,14 @@ const state::State* Input::state() const {
   return *state_ ? &**state_ : nullptr;
 }
 
+const record::Record* Input::find(const base::Id& id) const {
+  if (!positions_) {
+    positions_.emplace();
+    positions_->reserve(records_.size());
+    for (size_t i = 0; i < records_.size(); ++i) *positions_->try_emplace(records_[i].id).first = i;
+  }
+  const size_t* at = positions_->find(id);
+  return at ? &records_[*at] : nullptr;
+}
+
 }  // namespace quintrel::profiles

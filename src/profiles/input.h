@@ -1,7 +1,7 @@
 // What a profile evaluation reads: the verdict so far and the parsed parts of
-// one receipt, all borrowed. The derived state is built on first use and
-// kept, so that every profile evaluated over one input shares it. One input
-// serves one thread.
+// one receipt, all borrowed. The derived state and the lookup of records by
+// id are built on first use and kept, so that every profile evaluated over
+// one input shares them. One input serves one thread.
 #pragma once
 
 #include <optional>
@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/id.h"
+#include "base/id_table.h"
 #include "profiles/records.h"
 #include "record/record.h"
 #include "state/state.h"
@@ -42,6 +43,9 @@ class Input {
   // The state rebuilt from every record, trusting the stored Verdicts; none
   // when it cannot be rebuilt.
   const state::State* state() const;
+  // The record carrying `id`, the later one in log order should two carry it;
+  // Verdicts and rejected records included.
+  const record::Record* find(const base::Id& id) const;
 
  private:
   Verdict verdict_;
@@ -50,6 +54,7 @@ class Input {
   std::span<const ProfileRef> declarations_;
   // Filled on first use: an absent inner value is a state that did not rebuild.
   mutable std::optional<std::optional<state::State>> state_;
+  mutable std::optional<base::IdTable<size_t>> positions_;  // of the records, by id
 };
 
 }  // namespace quintrel::profiles

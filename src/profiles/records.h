@@ -66,6 +66,10 @@ inline bool met(const ProfileResult& r) {
 // line); then in its quoted, escaped form ("{:?}").
 std::string one_line(std::string_view text);
 
+// The first 12 characters of the id's lowercase hexadecimal form, as profile
+// details name records.
+std::string short_id(const base::Id& id);
+
 // The undeclared result of a known table: its id and hash, Conformant exactly
 // when every clause passed.
 ProfileResult result_of(const ProfileTable& table, std::vector<ClauseResult> clauses);

@@ -1,8 +1,11 @@
 #include "profiles/registry.h"
 
+#include <algorithm>
 #include <set>
 
 #include "profiles/core_v1.h"
+#include "profiles/delivery_v1.h"
+#include "profiles/signed_v1.h"
 
 namespace quintrel::profiles {
 namespace {
@@ -15,6 +18,8 @@ struct Profile {
 
 // Adding a profile is adding its row: its table and its evaluator.
 constexpr Profile kProfiles[] = {
+    {signed_v1::kId, signed_v1::table, signed_v1::evaluate},
+    {delivery_v1::kId, delivery_v1::table, delivery_v1::evaluate},
     {kCoreV1, core_v1_table, evaluate_core_v1},
 };
 
@@ -62,6 +67,18 @@ std::vector<ProfileResult> evaluate_profiles(const Input& input, std::span<const
   for (const std::string& id : required)
     if (seen.insert(id).second) results.push_back(evaluate_profile(id, input));
   return results;
+}
+
+ClauseResult core_clause(std::string_view clause_id, const Input& input) {
+  const auto declarations = input.declarations();
+  auto declared = std::ranges::find(declarations, kCoreV1, &ProfileRef::id);
+  const ProfileResult core = declared != declarations.end() ? evaluate_declared(*declared, input)
+                                                            : evaluate_profile(kCoreV1, input);
+  std::string detail = std::string(kCoreV1) + ": " + std::string(base::enum_name(core.status));
+  if (!core.declared) detail += " (not declared; evaluated as the fallback)";
+  else if (core.declaration_matches == false) detail += " (declared, DECLARATION MISMATCH)";
+  else detail += " (declared, declaration matches)";
+  return {std::string(clause_id), met(core), std::move(detail)};
 }
 
 }  // namespace quintrel::profiles

@@ -31,4 +31,9 @@ ProfileResult evaluate_declared(const ProfileRef& declaration, const Input& inpu
 // among the results, in the order given.
 std::vector<ProfileResult> evaluate_profiles(const Input& input, std::span<const std::string> required);
 
+// The clause of a stronger profile that requires the core profile met: the
+// receipt's first declaration of it, else the core profile as a fallback,
+// evaluated through this registry.
+ClauseResult core_clause(std::string_view clause_id, const Input& input);
+
 }  // namespace quintrel::profiles

@@ -1,7 +1,9 @@
 // Profile records, the registry and the core profile.
 #include "base/hash.h"
 #include "profiles/core_v1.h"
+#include "profiles/delivery_v1.h"
 #include "profiles/registry.h"
+#include "profiles/signed_v1.h"
 #include "receipt/validate.h"
 #include "receipt_fixture.h"
 #include "record/evolution_payloads.h"
@@ -22,21 +24,25 @@ Report report_with(ValidationStatus status) {
 
 Input input(const Receipt& receipt, const Report& report) { return receipt::profile_input(receipt, report); }
 
-std::vector<std::string> details(const ProfileResult& r) {
-  std::vector<std::string> out;
-  for (const auto& c : r.clauses) out.push_back(std::string(c.passed ? "ok " : "FAIL ") + c.id + ": " + c.detail);
-  return out;
-}
 
 TEST(ProfileRecords, TableHashIsPinned) {
-  // Any change of a statement, id, order or version changes this value, and
+  // Any change of a statement, id, order or version changes these values, and
   // every receipt declaring the old one then reports a mismatch.
-  EXPECT_EQ(base::hex_encode(profile_hash(core_v1_table())),
-            "651c26e3d5e90f27991c4e9191ac54f0928d70cc9c408d6a4e42e1a6a8e4350e");
-  const auto ref = profile_ref("quintrel-core-v1");
-  ASSERT_TRUE(ref);
-  EXPECT_EQ(*ref, (ProfileRef{"quintrel-core-v1", 1, profile_hash(core_v1_table())}));
-  for (const char* id : {"Quintrel-core-v1", "quintrel-core-v1 ", "quintrel-core", ""})
+  const struct {
+    std::string id;
+    ProfileTable table;
+    const char* hash;
+  } tables[] = {
+      {"quintrel-core-v1", core_v1_table(), "651c26e3d5e90f27991c4e9191ac54f0928d70cc9c408d6a4e42e1a6a8e4350e"},
+      {"quintrel-core-signed-v1", signed_v1::table(), "84650e956bcd933eb891188525458a3f15f05f11907e7b64657d5f426beaac6e"},
+      {"delivery-receipt-v1", delivery_v1::table(), "7444cd42f9500fa7de944e4f9a0815a03560a7b8704e63f0cb57c2cb1b34c605"},
+  };
+  for (const auto& t : tables) {
+    EXPECT_EQ(base::hex_encode(profile_hash(t.table)), t.hash) << t.id;
+    EXPECT_EQ(profile_ref(t.id), (ProfileRef{t.id, 1, profile_hash(t.table)})) << t.id;
+    EXPECT_EQ(profile_table(t.id)->id, t.id);
+  }
+  for (const char* id : {"Quintrel-core-v1", "quintrel-core-v1 ", "quintrel-core", "delivery-receipt-v1\n", ""})
     EXPECT_FALSE(profile_table(id)) << id;
 }
 
@@ -148,7 +154,7 @@ TEST(CoreProfile, Clauses) {
       for (auto& w : want)
         if (w.substr(w.find(' ') + 1, 2) == row.substr(row.find(' ') + 1, 2)) w = row;
     const ProfileResult r = evaluate_core_v1(input(receipt, report_with(c.status)));
-    EXPECT_EQ(details(r), want) << c.name;
+    EXPECT_EQ(clause_lines(r), want) << c.name;
     const bool all_ok = std::ranges::all_of(want, [](const std::string& s) { return s.starts_with("ok"); });
     EXPECT_EQ(r.status, all_ok ? ProfileStatus::Conformant : ProfileStatus::NonConformant) << c.name;
     EXPECT_EQ(r.hash, profile_hash(core_v1_table())) << c.name;
@@ -157,7 +163,7 @@ TEST(CoreProfile, Clauses) {
   Receipt declared = *Receipt::with_declared_profiles(base, std::vector<std::string>{"quintrel-core-v1"});
   const Report validated = receipt::validate_with_limits(declared.to_bytes().value(), receipt::kStandardLimits);
   ASSERT_EQ(validated.profiles.size(), 1u);
-  EXPECT_EQ(details(validated.profiles[0]), clean);
+  EXPECT_EQ(clause_lines(validated.profiles[0]), clean);
   EXPECT_TRUE(met(validated.profiles[0]));
 }
 

@@ -1,5 +1,6 @@
 #include "receipt_fixture.h"
 
+#include "receipt/validate.h"
 #include "record/evolution_payloads.h"
 
 namespace quintrel::fixture {
@@ -28,6 +29,21 @@ Workflow workflow(bool with_requirement) {
                                    record::SelectionData{"ship", {picked}, record::SelectionOutcome::choose({picked}), {}},
                                    {require(picked), use(w.evaluation)}));
   return w;
+}
+
+std::vector<std::string> clause_lines(const profiles::ProfileResult& result) {
+  std::vector<std::string> out;
+  for (const auto& c : result.clauses) out.push_back((c.passed ? "ok " : "FAIL ") + c.id + ": " + c.detail);
+  return out;
+}
+
+profiles::ProfileResult validated_profile(const receipt::Receipt& receipt, const std::string& id) {
+  const std::vector<std::string> required = {id};
+  const auto report = receipt::validate_with_profiles(bytes_of(receipt), receipt::kStandardLimits, required);
+  for (const auto& p : report.profiles)
+    if (p.id == id) return p;
+  ADD_FAILURE() << "no result for " << id;
+  return {};
 }
 
 }  // namespace quintrel::fixture
