@@ -126,6 +126,23 @@ class Facts {
     return it == results_.end() ? nullptr : &it->second;
   }
 
+  // Takes `n` of the evidence checks left, if there are as many. An
+  // evaluation that binds no requirement can be used by the claims of every
+  // request, and its evidence is examined, and its problems written, once per
+  // claim: work and text would grow with the product of the two. The checks
+  // are bounded by the receipt's payloads instead: one per 16 bytes, at least
+  // 65536, which an evaluation used by a few claims never reaches.
+  bool take_evidence_checks(size_t n) {
+    if (!evidence_checks_) {
+      size_t bytes = 0;
+      for (const Record& r : input_.records()) bytes += r.data.size();
+      evidence_checks_ = std::max<size_t>(bytes / 16, 65536);
+    }
+    if (*evidence_checks_ < n) return false;
+    *evidence_checks_ -= n;
+    return true;
+  }
+
  private:
   void index_requirements() {
     if (requirements_indexed_) return;
@@ -152,6 +169,7 @@ class Facts {
   base::IdTable<Id> required_request_;
   bool results_indexed_ = false;
   base::IdMap<Artifacts> results_;
+  std::optional<size_t> evidence_checks_;
 };
 
 // Every accepted Selection with outcome selected whose used evaluations that
@@ -308,10 +326,16 @@ class ClaimCheck {
     for (const Used& e : read_) {
       const std::string v = short_id(e.record->id);
       if (!single || e.data->candidate != claim_.candidates[0]) problems.push_back(v + " judges another candidate");
-      if (e.data->evidence.empty()) problems.push_back(v + " has no evidence");
-      for (const auto& a : e.data->evidence)
-        if (!on_record(a))
-          problems.push_back(v + " cites " + one_line(a.scheme) + ":" + one_line(a.digest) + " which is not on the record");
+      if (e.data->evidence.empty()) {
+        problems.push_back(v + " has no evidence");
+      } else if (!facts_.take_evidence_checks(e.data->evidence.size())) {
+        problems.push_back(v + " evidence not examined (check limit reached)");
+      } else {
+        for (const auto& a : e.data->evidence)
+          if (!on_record(a))
+            problems.push_back(v + " cites " + one_line(a.scheme) + ":" + one_line(a.digest) +
+                               " which is not on the record");
+      }
     }
     if (problems.empty())
       d3.add(true, s_ + ": " + std::to_string(read_.size()) +

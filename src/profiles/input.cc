@@ -22,4 +22,11 @@ const record::Record* Input::find(const base::Id& id) const {
   return at ? &records_[*at] : nullptr;
 }
 
+const ProfileResult& Input::evaluated(std::string_view id, ProfileResult (*evaluate)(const Input&)) const {
+  if (auto it = results_.find(id); it != results_.end()) return it->second;
+  // Not emplaced before evaluating: an evaluation may ask for other profiles.
+  ProfileResult result = evaluate(*this);
+  return results_.emplace(id, std::move(result)).first->second;
+}
+
 }  // namespace quintrel::profiles

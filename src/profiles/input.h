@@ -1,9 +1,11 @@
 // What a profile evaluation reads: the verdict so far and the parsed parts of
-// one receipt, all borrowed. The derived state and the lookup of records by
-// id are built on first use and kept, so that every profile evaluated over
-// one input shares them. One input serves one thread.
+// one receipt, all borrowed. The derived state, the lookup of records by id
+// and each known profile's result are built on first use and kept, so that
+// every profile evaluated over one input shares them (the stronger profiles
+// evaluate the core one again). One input serves one thread.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -46,6 +48,9 @@ class Input {
   // The record carrying `id`, the later one in log order should two carry it;
   // Verdicts and rejected records included.
   const record::Record* find(const base::Id& id) const;
+  // The result of the profile named `id`, from `evaluate` on first use; an
+  // evaluation is a pure function of the input. `id` must outlive the input.
+  const ProfileResult& evaluated(std::string_view id, ProfileResult (*evaluate)(const Input&)) const;
 
  private:
   Verdict verdict_;
@@ -55,6 +60,7 @@ class Input {
   // Filled on first use: an absent inner value is a state that did not rebuild.
   mutable std::optional<std::optional<state::State>> state_;
   mutable std::optional<base::IdTable<size_t>> positions_;  // of the records, by id
+  mutable std::map<std::string_view, ProfileResult> results_;
 };
 
 }  // namespace quintrel::profiles

@@ -43,7 +43,7 @@ std::optional<ProfileRef> profile_ref(std::string_view id) {
 }
 
 ProfileResult evaluate_profile(std::string_view id, const Input& input) {
-  if (const Profile* p = find(id)) return p->evaluate(input);
+  if (const Profile* p = find(id)) return input.evaluated(p->id, p->evaluate);
   return {std::string(id), {}, ProfileStatus::Unknown, false, std::nullopt, {}};
 }
 

@@ -345,5 +345,37 @@ TEST(DeliveryProfile, Clauses) {
   }
 }
 
+// One evaluation with 2000 evidence references, all on the record, used by
+// the claims of 40 requests beside each claim's own evaluation: 2001 checks
+// a claim. At most 65536 checks are made for a receipt this small, so the
+// first 32 claims are examined in full and the shared evaluation's evidence
+// is left unexamined in the other 8, which fail.
+TEST(DeliveryProfile, EvidenceCheckLimit) {
+  World w;
+  std::vector<ArtifactRef> many;
+  for (int i = 0; i < 2000; ++i) many.push_back(artifact(std::to_string(i)));
+  std::ranges::sort(many);
+  const Id first = w.request("R");
+  const Id c = w.candidate("C", first, many);
+  const Id shared = w.evaluation("E", {c, {}, {}, many});
+  for (int i = 0; i < 40; ++i) {
+    const Id r = w.request("R" + std::to_string(i));
+    const Id own = w.evaluation("E" + std::to_string(i), {c, {w.requirement(r, "tests")}, {}, {many[0]}});
+    w.select("S" + std::to_string(i), {c}, {shared, own}, {c});
+  }
+  const ProfileResult result = validated_profile(receipt_of(w.log), "delivery-receipt-v1");
+  ASSERT_EQ(result.clauses.size(), 8u);
+  const ClauseResult& d3 = result.clauses[3];
+  EXPECT_FALSE(d3.passed);
+  auto count = [&](const std::string& text) {
+    size_t n = 0;
+    for (size_t at = 0; (at = d3.detail.find(text, at)) != std::string::npos; at += text.size()) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(": 2 evaluation(s) bound to the chosen candidate, evidence on the record"), 32u);
+  EXPECT_EQ(count(w.fill("{E} evidence not examined (check limit reached)")), 8u);
+  EXPECT_EQ(count("cites"), 0u);
+}
+
 }  // namespace
 }  // namespace quintrel::profiles
