@@ -54,6 +54,10 @@ void check_report(const Report& r) {
         require(c.detail.find('\n') == std::string::npos, "a detail of two lines");
       }
       require(all == (p.status == profiles::ProfileStatus::Conformant), "status against clauses");
+      const auto table = profiles::profile_table(p.id);
+      require(table && p.hash == profiles::profile_hash(*table), "a known result with another hash");
+      require(table->clauses.size() == p.clauses.size(), "a clause missing");
+      for (size_t i = 0; i < p.clauses.size(); ++i) require(p.clauses[i].id == table->clauses[i].id, "clause order");
     }
   }
   uint64_t restorers = 0;
@@ -107,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (!report.problem) {
     // Required profiles add results and change nothing else.
-    static const std::vector<std::string> required = {"quintrel-core-v1", "unknown"};
+    static const std::vector<std::string> required = {"quintrel-core-v1", "quintrel-core-signed-v1",
+                                                      "delivery-receipt-v1", "unknown"};
     Report with = receipt::validate_with_profiles(bytes, kSmall, required);
     check_report(with);
     require(with.profiles.size() >= report.profiles.size(), "required profiles dropped results");
