@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "base/hash.h"
 #include "base/mem_file_system.h"
 #include "base/schema.h"
 #include "log/writer.h"
 #include "record/activity_payloads.h"
+#include "record/evolution_payloads.h"
 #include "record/sign.h"
 #include "verify/record_checks.h"
 
@@ -111,5 +113,46 @@ class BenchLog {
   size_t rejected_ = 0;
   uint64_t file_size_ = 0;
 };
+
+// Free text of a realistic length, different for every record.
+inline std::string free_text(const char* what, size_t n) {
+  std::string s = std::string(what) + " " + std::to_string(n) + ": ";
+  while (s.size() < 80) s += base::hex_encode(base::sha256(s)).substr(0, 16) + " ";
+  return s;
+}
+
+// Cycles of a request by "user", two candidates by "agent" (the first
+// continuing the last selection), an evaluation of each and a selection of
+// the first, while the frame file stays below `max_bytes`.
+inline void grow_cycles(BenchLog& b, uint64_t max_bytes) {
+  const base::Id scope = base::sha256("scope");
+  std::optional<std::pair<base::Id, base::Id>> last;
+  for (size_t cycle = 0; b.file_size() < max_bytes; ++cycle) {
+    base::Id request =
+        b.add(Kind::Request, "user", "quintrel.request.v1", record::RequestData{free_text("objective", cycle), scope}, {});
+    base::Id cands[2], evals[2];
+    for (int k = 0; k < 2; ++k) {
+      record::CandidateData c;
+      c.source.git.tree = base::hex_encode(base::sha256(std::to_string(cycle * 2 + k))).substr(0, 40);
+      c.note = free_text("candidate", cycle * 2 + k);
+      std::vector<Ref> refs{{RefType::Cause, request}};
+      if (k == 0 && last) {
+        c.basis = record::CandidateBasis::continuation;
+        c.parent = last->second;
+        refs = {{RefType::Cause, last->first}};
+      }
+      cands[k] = b.add(Kind::Candidate, "agent", "quintrel.candidate.v1", c, refs);
+    }
+    for (int k = 0; k < 2; ++k)
+      evals[k] = b.add(Kind::Evaluation, "agent", "quintrel.evaluation.v1",
+                       record::EvaluationData{cands[k], "tests", free_text("procedure", cycle), {}},
+                       {{RefType::Use, cands[k]}});
+    record::SelectionData s{"ship", {cands[0], cands[1]}, record::SelectionOutcome::choose({cands[0]}),
+                            free_text("rationale", cycle)};
+    last = {b.add(Kind::Selection, "agent", "quintrel.selection.v1", s,
+                  {{RefType::Require, cands[0]}, {RefType::Use, evals[0]}, {RefType::Use, evals[1]}}),
+            cands[0]};
+  }
+}
 
 }  // namespace quintrel::bench

@@ -30,16 +30,7 @@ using base::Id;
 constexpr size_t kSizes[] = {100, 10000, 50000};
 constexpr uint64_t kNearLimit = log::kMaxLogBytes - 2 * 1024 * 1024;  // room for the commits measured
 
-// Free text of a realistic length, different for every record.
-std::string text(const char* what, size_t n) {
-  std::string s = std::string(what) + " " + std::to_string(n) + ": ";
-  while (s.size() < 80) s += base::hex_encode(base::sha256(s)).substr(0, 16) + " ";
-  return s;
-}
-
-// Cycles of a request, two candidates (the first continuing the last
-// selection), an evaluation of each and a selection of the first, until the
-// frame file would pass `max_bytes`.
+// The log of grow_cycles up to near the limit.
 struct Generated {
   std::vector<record::Record> records;
   std::vector<size_t> offsets;  // where each frame ends
@@ -49,34 +40,7 @@ struct Generated {
 const Generated& generated() {
   static const Generated g = [] {
     BenchLog b("bench space", {{"user", record::AuthorType::User}, {"agent", record::AuthorType::Provider}});
-    const Id scope = base::sha256("scope");
-    std::optional<std::pair<Id, Id>> last;
-    for (size_t cycle = 0; b.file_size() < kNearLimit - 16 * 1024; ++cycle) {
-      Id request = b.add(Kind::Request, "user", "quintrel.request.v1", record::RequestData{text("objective", cycle), scope},
-                         {});
-      Id cands[2], evals[2];
-      for (int k = 0; k < 2; ++k) {
-        record::CandidateData c;
-        c.source.git.tree = base::hex_encode(base::sha256(std::to_string(cycle * 2 + k))).substr(0, 40);
-        c.note = text("candidate", cycle * 2 + k);
-        std::vector<Ref> refs{{RefType::Cause, request}};
-        if (k == 0 && last) {
-          c.basis = record::CandidateBasis::continuation;
-          c.parent = last->second;
-          refs = {{RefType::Cause, last->first}};
-        }
-        cands[k] = b.add(Kind::Candidate, "agent", "quintrel.candidate.v1", c, refs);
-      }
-      for (int k = 0; k < 2; ++k)
-        evals[k] = b.add(Kind::Evaluation, "agent", "quintrel.evaluation.v1",
-                         record::EvaluationData{cands[k], "tests", text("procedure", cycle), {}},
-                         {{RefType::Use, cands[k]}});
-      record::SelectionData s{"ship", {cands[0], cands[1]}, record::SelectionOutcome::choose({cands[0]}),
-                              text("rationale", cycle)};
-      last = {b.add(Kind::Selection, "agent", "quintrel.selection.v1", s,
-                    {{RefType::Require, cands[0]}, {RefType::Use, evals[0]}, {RefType::Use, evals[1]}}),
-              cands[0]};
-    }
+    grow_cycles(b, kNearLimit - 16 * 1024);
     if (b.rejected()) std::fprintf(stderr, "note: %zu of %zu subjects rejected\n", b.rejected(), b.size() / 2);
     Generated g{b.records(), {}, b.file_bytes(), b.rules()};
     size_t at = 0;
@@ -128,7 +92,7 @@ Directory& directory(size_t n) {
 log::RecordInput next_input(const log::LogWriter& w, const verify::VerifierRules& rules, size_t n) {
   log::RecordInput in;
   in.author = {"user", record::AuthorType::User, std::nullopt};
-  in.data = base::to_bytes(*base::canonical_json(record::RequestData{text("committed", n), base::sha256("scope")}));
+  in.data = base::to_bytes(*base::canonical_json(record::RequestData{free_text("committed", n), base::sha256("scope")}));
   in.refs = {{RefType::Use, w.records().back().id}};
   in.space = in.thread = rules.space;
   in.schema = base::schema_id("quintrel.request.v1");

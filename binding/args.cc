@@ -166,40 +166,4 @@ bool Signature::bind(PyObject* args, PyObject* kwargs, Args& out) const {
   return bind(flat.data(), nargs, names.get(), out);
 }
 
-bool Args::text(size_t i, std::string& out) const {
-  return slots_[i] == nullptr || to_text(slots_[i], name(i), out);
-}
-
-bool Args::optional_text(size_t i, std::optional<std::string>& out) const {
-  if (!has(i)) return true;
-  std::string s;
-  if (!to_text(slots_[i], name(i), s)) return false;
-  out = std::move(s);
-  return true;
-}
-
-bool Args::boolean(size_t i, bool& out) const {
-  return slots_[i] == nullptr || to_bool(slots_[i], name(i), out);
-}
-
-bool Args::text_list(size_t i, std::vector<std::string>& out) const {
-  return slots_[i] == nullptr || to_text_list(slots_[i], name(i), out);
-}
-
-bool Args::optional_text_list(size_t i, std::optional<std::vector<std::string>>& out) const {
-  if (!has(i)) return true;
-  std::vector<std::string> v;
-  if (!to_text_list(slots_[i], name(i), v)) return false;
-  out = std::move(v);
-  return true;
-}
-
-bool Args::dict(size_t i, std::map<std::string, Ref>& out) const {
-  return slots_[i] == nullptr || to_dict(slots_[i], name(i), out);
-}
-
-bool Args::text_dict(size_t i, std::map<std::string, std::string>& out) const {
-  return slots_[i] == nullptr || to_text_dict(slots_[i], name(i), out);
-}
-
 }  // namespace quintrel::py

@@ -1,19 +1,18 @@
-// Argument binding. A function is declared by its docstring, which begins with
-// its text signature in the interpreter's convention:
+// Argument binding. A function's docstring begins with its text signature in
+// the interpreter's convention:
 //
-//   constexpr char kDoc[] = "request($self, author, objective)\n--\n\nRecord a Request...";
+//   "request($self, author, objective)\n--\n\nRecord a Request..."
 //
 // The interpreter derives __text_signature__ (for help() and inspect.signature)
 // from that first line, and Signature parses the same line, so the names,
-// defaults and keyword-only marker are written once. Binding checks arity and
-// keywords only; each argument is then converted on its own, in order.
+// defaults and keyword-only marker are written once; a parameter table
+// (params.h) writes that line. Binding checks arity and keywords only; each
+// argument is then converted on its own, in order.
 #pragma once
 
 #include "py.h"  // first: Python.h comes before the standard headers
 
 #include <array>
-#include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,36 +58,11 @@ class Signature {
 };
 
 // The bound arguments of one call: borrowed references, null where an optional
-// argument was not given. The converters leave `out` unchanged when the
-// argument was not given, so the caller initialises it with the default.
+// argument was not given. A parameter table (params.h) converts them.
 class Args {
  public:
   PyObject* operator[](size_t i) const { return slots_[i]; }
-  // Given and not None.
-  bool has(size_t i) const { return slots_[i] != nullptr && slots_[i] != Py_None; }
   ArgName name(size_t i) const { return {sig_->name(), sig_->param(i), {}}; }
-
-  bool text(size_t i, std::string& out) const;
-  // None counts as not given.
-  bool optional_text(size_t i, std::optional<std::string>& out) const;
-  bool boolean(size_t i, bool& out) const;
-  template <class T>
-  bool integer(size_t i, T& out) const {
-    return slots_[i] == nullptr || to_int(slots_[i], name(i), out);
-  }
-  template <class T>
-  bool optional_integer(size_t i, std::optional<T>& out) const {
-    if (!has(i)) return true;
-    T v{};
-    if (!to_int(slots_[i], name(i), v)) return false;
-    out = v;
-    return true;
-  }
-  bool text_list(size_t i, std::vector<std::string>& out) const;
-  // None counts as not given.
-  bool optional_text_list(size_t i, std::optional<std::vector<std::string>>& out) const;
-  bool dict(size_t i, std::map<std::string, Ref>& out) const;
-  bool text_dict(size_t i, std::map<std::string, std::string>& out) const;
 
  private:
   friend class Signature;

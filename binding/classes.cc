@@ -114,11 +114,14 @@ PyObject* new_instance(PyTypeObject* type, void* value, void (*destroy)(void*), 
   return self;
 }
 
+bool on_owner_thread(PyObject* self) {
+  const uint64_t owner = instance(self)->owner;
+  if (owner == 0 || owner == current_thread_token()) return true;
+  return panic(bound_name(Py_TYPE(self)) + " is unsendable, but sent to another thread");
+}
+
 Use::Use(PyObject* self, Access access) : self_(instance(self)), access_(access) {
-  if (self_->owner != 0 && self_->owner != current_thread_token()) {
-    panic(bound_name(Py_TYPE(self)) + " is unsendable, but sent to another thread");
-    return;
-  }
+  if (!on_owner_thread(self)) return;
   if (access == Access::kShared ? self_->borrows < 0 : self_->borrows != 0) {
     runtime_error(bound_name(Py_TYPE(self)) +
                   (self_->borrows < 0 ? " is already in use by a call that changes it"

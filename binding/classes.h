@@ -61,6 +61,12 @@ PyTypeObject* create_type(const ClassSpec& spec);
 // destroyed and null returned with an exception set.
 PyObject* new_instance(PyTypeObject* type, void* value, void (*destroy)(void*), bool thread_bound);
 
+// True when the calling thread may use `self`; otherwise raises the panic
+// exception "quintrel::X is unsendable, but sent to another thread". Use
+// checks it again; a call that converts its arguments before it borrows the
+// instance checks it first, so a call from another thread runs nothing.
+bool on_owner_thread(PyObject* self);
+
 // How a call uses an instance of a thread-bound class.
 enum class Access { kShared, kExclusive };
 
@@ -106,5 +112,18 @@ class Class {
   static inline PyTypeObject* type_ = nullptr;
   static inline bool thread_bound_ = false;
 };
+
+// A getter of a class that is not thread-bound: `F` builds the Python value
+// from the instance's value.
+template <class T, Ref (*F)(const T&)>
+PyObject* view_getter(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* { return F(Class<T>::get(self)).release(); });
+}
+
+// A read-only property of such a class, read by `F`.
+template <class T, Ref (*F)(const T&)>
+constexpr PyGetSetDef property(const char* name, const char* doc) {
+  return {name, view_getter<T, F>, nullptr, doc, nullptr};
+}
 
 }  // namespace quintrel::py

@@ -55,9 +55,38 @@ Ref index_of(PyObject* o, const ArgName& name) {
 
 }  // namespace
 
+namespace {
+
+// numpy's bool scalar is a static type whose full name is "numpy.bool" (numpy
+// 2) or "numpy.bool_" (numpy 1); for a static type __module__ and __name__
+// come from that name. A class written in Python is a heap type, so one that
+// merely calls itself numpy.bool_ is not taken for it.
+bool is_numpy_bool(PyObject* o) {
+  PyTypeObject* type = Py_TYPE(o);
+  if ((PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) != 0) return false;
+  auto attribute = [&](const char* which) {
+    Ref value = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), which));
+    Py_ssize_t size = 0;
+    const char* utf8 = value && PyUnicode_Check(value.get()) ? PyUnicode_AsUTF8AndSize(value.get(), &size) : nullptr;
+    if (utf8 == nullptr) PyErr_Clear();
+    return utf8 ? std::string(utf8, static_cast<size_t>(size)) : std::string();
+  };
+  if (attribute("__module__") != "numpy") return false;
+  const std::string name = attribute("__name__");
+  return name == "bool" || name == "bool_";
+}
+
+}  // namespace
+
 bool to_bool(PyObject* o, const ArgName& name, bool& out) {
   if (PyBool_Check(o)) {
     out = o == Py_True;
+    return true;
+  }
+  if (is_numpy_bool(o)) {
+    int truth = PyObject_IsTrue(o);
+    if (truth < 0) return false;
+    out = truth == 1;
     return true;
   }
   return wrong_type(name, "bool", o);
@@ -164,19 +193,26 @@ std::string_view trim_whitespace(std::string_view text) {
 }
 
 std::optional<base::Id> parse_id(std::string_view text) {
-  auto id = base::hex_decode(text);
-  if (!id) value_error("invalid record id " + quoted(text));
-  return id;
+  auto id = writer::parse_id(text);
+  if (!id) {
+    raise_refusal(id.error());
+    return std::nullopt;
+  }
+  return *id;
 }
 
 std::optional<base::Id> parse_hash(std::string_view name, std::string_view text) {
-  auto id = base::hex_decode(text);
+  auto id = writer::parse_hash(name, text);
   if (!id) {
-    std::string message = "invalid ";
-    message.append(name).append(" ").append(quoted(text)).append(" (expected 64 hex chars)");
-    value_error(message);
+    raise_refusal(id.error());
+    return std::nullopt;
   }
-  return id;
+  return *id;
+}
+
+Raised raise_refusal(const writer::Refusal& refusal) {
+  return raise(refusal.kind == writer::Refusal::Kind::Runtime ? PyExc_RuntimeError : PyExc_ValueError,
+               refusal.message);
 }
 
 Ref json_to_py(const base::Json& value) {
@@ -195,5 +231,41 @@ Ref json_to_py(const base::Json& value) {
 }
 
 std::string quoted(std::string_view text) { return base::debug_quote(text); }
+
+Ref py_bool(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
+
+Ref py_uint(uint64_t value) { return Ref::steal(PyLong_FromUnsignedLongLong(value)); }
+
+Ref hex_text(const base::Id& id) { return str(base::hex_encode(id)); }
+
+namespace {
+
+template <class Ids>
+Ref hex_list_of(const Ids& ids) {
+  Ref list = Ref::steal(PyList_New(0));
+  if (!list) return {};
+  for (const base::Id& id : ids) {
+    Ref text = hex_text(id);
+    if (!text || PyList_Append(list.get(), text.get()) < 0) return {};
+  }
+  return list;
+}
+
+}  // namespace
+
+Ref hex_list(std::span<const base::Id> ids) { return hex_list_of(ids); }
+Ref hex_list(const base::IdSet& ids) { return hex_list_of(ids); }
+
+Ref lossy_text(std::string_view bytes) {
+  return Ref::steal(PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace"));
+}
+
+Ref optional_text(const std::optional<std::string>& text) {
+  return text ? str(*text) : Ref::borrow(Py_None);
+}
+
+bool put(PyObject* dict, const char* key, Ref value) {
+  return value && PyDict_SetItemString(dict, key, value.get()) == 0;
+}
 
 }  // namespace quintrel::py

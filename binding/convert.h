@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -16,6 +17,7 @@
 
 #include "base/canonical.h"
 #include "base/codec.h"
+#include "writer/writer.h"
 
 namespace quintrel::py {
 
@@ -39,7 +41,8 @@ Raised wrong_type(const ArgName& name, std::string_view expected, PyObject* o);
 // surrogates has no UTF-8 form: the interpreter's UnicodeEncodeError is raised.
 bool to_text(PyObject* o, const ArgName& name, std::string& out);
 
-// A bool; an int (even 0 or 1) or None is refused.
+// A bool, or numpy's bool scalar (recognised without importing numpy); an int
+// (even 0 or 1) or None is refused.
 bool to_bool(PyObject* o, const ArgName& name, bool& out);
 
 // An int (or an object with __index__) within [min, max]; OverflowError
@@ -86,6 +89,10 @@ std::optional<base::Id> parse_id(std::string_view text);
 // "invalid {name} {:?} (expected 64 hex chars)".
 std::optional<base::Id> parse_hash(std::string_view name, std::string_view text);
 
+// Raises a refusal of the core as its Python exception: ValueError or
+// RuntimeError, with its text.
+Raised raise_refusal(const writer::Refusal& refusal);
+
 // A JSON value tree as plain Python objects, through its compact text and the
 // json module's loads: objects become dicts in the tree's key order, integers
 // ints of any size, floats floats. Null with an exception set on failure.
@@ -94,5 +101,27 @@ Ref json_to_py(const base::Json& value);
 // {:?} of a text: double-quoted, with quotes, backslashes and control
 // characters escaped.
 std::string quoted(std::string_view text);
+
+// --- core values as new Python objects (null with an exception on failure) ---
+
+Ref py_bool(bool value);
+Ref py_uint(uint64_t value);
+// An id as 64 lowercase hex characters.
+Ref hex_text(const base::Id& id);
+// The ids in hex, in order.
+Ref hex_list(std::span<const base::Id> ids);
+Ref hex_list(const base::IdSet& ids);
+// A text whose bytes may not all be UTF-8: each maximal invalid sequence
+// becomes U+FFFD, so it never fails on its content.
+Ref lossy_text(std::string_view bytes);
+// None, or the text.
+Ref optional_text(const std::optional<std::string>& text);
+// An enumeration value's variant name.
+template <class E>
+Ref name_text(E value) {
+  return str(base::enum_name(value));
+}
+// Sets dict[key] = value; false when the value is null or the insertion fails.
+bool put(PyObject* dict, const char* key, Ref value);
 
 }  // namespace quintrel::py

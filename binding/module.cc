@@ -1,6 +1,7 @@
 // The extension module `quintrel`, on the stable ABI with multi-phase
 // initialisation and no state of its own.
 #include "module.h"
+#include "views.h"
 
 namespace quintrel::py {
 
@@ -18,11 +19,14 @@ int exec_module(PyObject* module) {
     if (PyDict_GetItemString(dict, "__all__") != nullptr && PyDict_DelItemString(dict, "__all__") < 0) {
       return -1;
     }
-    // The public names, in their order; each joins __all__. `validate` and
-    // `read` come before `default_rules`; the classes Report, Receipt, Record,
-    // Writer and Commit follow it.
+    // The public names, in their order; each joins __all__.
     if (!add_public(module, "__version__", str(QUINTREL_VERSION))) return -1;
-    if (!add_function(module, default_rules_def())) return -1;
+    for (PyMethodDef* def : {validate_def(), read_def(), default_rules_def()}) {
+      if (!add_function(module, def)) return -1;
+    }
+    for (PyTypeObject* (*type)() : {report_type, receipt_type, record_type, writer_type, commit_type}) {
+      if (!add_class(module, type())) return -1;
+    }
     return 0;
   });
 }

@@ -24,6 +24,8 @@ bool first_interpreter();
 
 // Function definitions, in the files that implement them. Each PyMethodDef
 // has static storage: the function objects keep pointers to it.
+PyMethodDef* validate_def();
+PyMethodDef* read_def();
 PyMethodDef* default_rules_def();
 
 }  // namespace quintrel::py

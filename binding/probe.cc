@@ -2,7 +2,7 @@
 // function `_probe` reaches the binding layer's paths that no public function
 // takes yet (faults escaping the core, thread binding, borrow conflicts, id
 // parsing and JSON conversion). It is never part of the wheel.
-#include "args.h"  // first: Python.h comes before the standard headers
+#include "call.h"  // first: Python.h comes before the standard headers
 
 #include <new>
 #include <stdexcept>
@@ -65,38 +65,38 @@ Ref id_bytes(const std::optional<base::Id>& id) {
                                               static_cast<Py_ssize_t>(id->size())));
 }
 
-constexpr char kDoc[] =
-    "_probe(case, text=None)\n--\n\n"
-    "Internal test hook. `case` is one of \"fault\", \"no_memory\", \"object\", \"id\",\n"
-    "\"hash\" and \"json\".";
+struct ProbeArgs {
+  std::string which;
+  std::optional<std::string> text;
+};
 
-PyObject* probe(PyObject*, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    static const Signature sig(kDoc);
-    Args args;
-    if (!sig.bind(argv, nargs, kwnames, args)) return nullptr;
-    std::string which, text;
-    if (!args.text(0, which) || !args.text(1, text)) return nullptr;
-    if (which == "fault") throw std::runtime_error(text);
-    if (which == "no_memory") throw std::bad_alloc();
-    if (which == "object") return make_probe_object();
-    if (which == "id") return id_bytes(parse_id(text)).release();
-    if (which == "hash") return id_bytes(parse_hash("input_hash", text)).release();
-    if (which == "json") {
-      auto value = base::from_json<base::Json>(text);
-      if (!value) return value_error(value.error().to_string());
-      return json_to_py(*value).release();
-    }
-    return value_error("unknown probe case " + quoted(which));
-  });
+const Params<ProbeArgs>& probe_params() {
+  static const Params<ProbeArgs> table(
+      "_probe", Shape::kFunction, "", {arg<&ProbeArgs::which>("case"), arg<&ProbeArgs::text>("text", "None")},
+      "Internal test hook. `case` is one of \"fault\", \"no_memory\", \"object\", \"id\",\n"
+      "\"hash\" and \"json\".");
+  return table;
 }
 
-PyMethodDef def = {"_probe", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe)),
-                   METH_FASTCALL | METH_KEYWORDS, kDoc};
+Ref probe(ProbeArgs args) {
+  const std::string which = args.which, text = args.text.value_or("");
+  if (which == "fault") throw std::runtime_error(text);
+  if (which == "no_memory") throw std::bad_alloc();
+  if (which == "object") return Ref::steal(make_probe_object());
+  if (which == "id") return id_bytes(parse_id(text));
+  if (which == "hash") return id_bytes(parse_hash("input_hash", text));
+  if (which == "json") {
+    auto value = base::from_json<base::Json>(text);
+    if (!value) return value_error(value.error().to_string());
+    return json_to_py(*value);
+  }
+  return value_error("unknown probe case " + quoted(which));
+}
 
 int exec_probe(PyObject* module) {
   return guarded([&]() -> int {
     if (!first_interpreter() || panic_type() == nullptr) return -1;
+    static PyMethodDef def = function_def<ProbeArgs, probe_params, probe>();
     return add_function(module, &def, false) ? 0 : -1;
   });
 }

@@ -19,10 +19,22 @@
 
 namespace quintrel::py {
 
+// What the raising helpers return: a Python error is set, and the value turns
+// into the failure result of whatever the caller returns (null, false, -1), so
+// a caller writes `return raise(...)`.
+struct Raised {
+  operator PyObject*() const { return nullptr; }
+  operator bool() const { return false; }
+  operator int() const { return -1; }
+  operator Py_ssize_t() const { return -1; }
+};
+
 // An owned (strong) reference, released when the handle goes away.
 class Ref {
  public:
   Ref() = default;
+  // A null reference, so that a function returning Ref can `return raise(...)`.
+  Ref(Raised) {}
   // Takes over a new reference (a null one is kept as null).
   static Ref steal(PyObject* p) {
     Ref r;
@@ -53,16 +65,6 @@ class Ref {
 
  private:
   PyObject* p_ = nullptr;
-};
-
-// What the raising helpers return: a Python error is set, and the value turns
-// into the failure result of whatever the caller returns (null, false, -1), so
-// a caller writes `return raise(...)`.
-struct Raised {
-  operator PyObject*() const { return nullptr; }
-  operator bool() const { return false; }
-  operator int() const { return -1; }
-  operator Py_ssize_t() const { return -1; }
 };
 
 // Sets `type` with the text as message. The text is passed with its size, so

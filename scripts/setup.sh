@@ -26,5 +26,6 @@ if ((${#missing[@]})); then
 fi
 
 # CMake 3.26 or later is needed for stable-ABI modules; Debian's is older.
+# numpy is for the tests only: the module recognises numpy's bool without it.
 python3 -m pip install -q --disable-pip-version-check \
-  "cmake>=3.26" ninja "scikit-build-core>=0.10" "pytest>=7" "abi3audit>=0.0.9"
+  "cmake>=3.26" ninja "scikit-build-core>=0.10" "pytest>=7" "abi3audit>=0.0.9" numpy

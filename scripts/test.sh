@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ tests plain and under
 # AddressSanitizer with UndefinedBehaviorSanitizer, each followed by the long
-# mode (tests labelled "long"), the Python tests against the installed wheel,
-# and a short run of the receipt fuzz target.
+# mode (tests labelled "long"), the Python tests against the installed wheel
+# (also under CPython 3.10 and 3.13 where pyenv has them), the README's
+# example, and a short run of the receipt fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --fuzz
@@ -28,5 +29,18 @@ python3 -m pip install -q --force-reinstall --no-deps --disable-pip-version-chec
 # The binding layer's test module lies in the release build directory.
 PYTHONPATH="$PWD/build/release" python3 -c 'import _quintrel_probe'
 PYTHONPATH="$PWD/build/release" python3 -m pytest -q tests/python
+python3 examples/first_log.py >/dev/null
+
+# The wheel is abi3: where pyenv has the oldest and newest CPython the module
+# supports, the Python tests run under each of them too, in a venv of its own.
+pyenv_root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
+for version in 3.10 3.13; do
+  interpreter=$(ls -d "$pyenv_root"/versions/"$version".*/bin/python3 2>/dev/null | tail -n 1 || true)
+  [ -x "$interpreter" ] || { echo "no CPython $version here; skipped"; continue; }
+  rm -rf "build/venv-$version"
+  "$interpreter" -m venv "build/venv-$version"
+  "build/venv-$version/bin/python" -m pip install -q --disable-pip-version-check "pytest>=7" numpy build/dist/quintrel-*.whl
+  PYTHONPATH="$PWD/build/release" "build/venv-$version/bin/python" -m pytest -q -p no:cacheprovider tests/python
+done
 
 bash scripts/fuzz.sh 30

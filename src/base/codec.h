@@ -178,6 +178,11 @@ struct Codec<std::optional<T>> {
 template <class T>
 struct Codec<std::vector<T>> {
   static bool read(Reader& r, std::vector<T>& v) {
+    if constexpr (std::is_same_v<T, uint8_t>) {
+      const size_t before = v.size();
+      if (r.compact_bytes([&](uint8_t b) { v.push_back(b); })) return true;
+      v.resize(before);
+    }
     return r.seq("a sequence", [&](Reader::SeqAccess& s) {
       for (;;) {
         bool has;
@@ -220,6 +225,8 @@ struct Codec<std::array<uint8_t, N>> {
     return N == 32 ? "an array of length 32" : "an array of length 64";
   }
   static bool read(Reader& r, std::array<uint8_t, N>& v) {
+    size_t i = 0;
+    if (r.compact_bytes([&](uint8_t b) { v[i++] = b; }, N)) return true;
     return r.seq(expecting(), [&](Reader::SeqAccess& s) {
       for (size_t i = 0; i < N; ++i) {
         bool has;

@@ -91,21 +91,41 @@ class Reader {
   // "]"; consumes nothing and returns false otherwise. The fast path of byte
   // arrays; anything else goes through the general number reader.
   bool small_uint(uint8_t& out) {
+    size_t q = pos_;
+    unsigned v = 0;
+    if (!plain_digits(q, v) || q >= in_.size() || (in_[q] != ',' && in_[q] != ']') || v > 255) return false;
+    out = static_cast<uint8_t>(v);
+    pos_ = q;
+    return true;
+  }
+  // Reads a byte array as the canonical writer writes it: "[" at the cursor,
+  // integers 0 to 255 written plainly and separated by single commas, "]",
+  // with `count` elements when it is given. Calls push(byte) for each and
+  // returns true; on anything else (white space, another number, a nesting
+  // too deep for an array) consumes nothing and returns false, and the
+  // general reader reads the array with its own checks and errors. The fast
+  // path of ids and payload bytes, which are most of a log's bytes.
+  template <class Push>
+  bool compact_bytes(Push&& push, size_t count = SIZE_MAX) {
     const size_t n = in_.size();
     size_t q = pos_;
-    if (q >= n) return false;
-    unsigned v = static_cast<unsigned char>(in_[q]) - '0';
-    if (v > 9) return false;
+    if (depth_left_ <= 1 || q >= n || in_[q] != '[') return false;
     ++q;
-    if (v != 0) {
-      for (int k = 0; k < 2 && q < n; ++k, ++q) {
-        unsigned d = static_cast<unsigned char>(in_[q]) - '0';
-        if (d > 9) break;
-        v = v * 10 + d;
+    size_t read = 0;
+    if (q < n && in_[q] == ']') {
+      ++q;
+    } else {
+      for (;;) {
+        unsigned v = 0;
+        if (!plain_digits(q, v) || v > 255 || q >= n || read == count) return false;
+        push(static_cast<uint8_t>(v));
+        ++read;
+        const char c = in_[q++];
+        if (c == ']') break;
+        if (c != ',') return false;
       }
     }
-    if (q >= n || (in_[q] != ',' && in_[q] != ']') || v > 255) return false;
-    out = static_cast<uint8_t>(v);
+    if (count != SIZE_MAX && read != count) return false;
     pos_ = q;
     return true;
   }
@@ -231,6 +251,24 @@ class Reader {
   // "invalid type: {found}, expected {expected}".
   bool invalid_type(std::string_view expected);
   bool invalid_value(const std::string& found, std::string_view expected);
+
+  // An integer of one to three digits at `q`, written plainly (a zero stands
+  // alone); advances `q` past it. False when there is no digit at `q`.
+  bool plain_digits(size_t& q, unsigned& v) const {
+    const size_t n = in_.size();
+    if (q >= n) return false;
+    v = static_cast<unsigned char>(in_[q]) - '0';
+    if (v > 9) return false;
+    ++q;
+    if (v != 0) {
+      for (int k = 0; k < 2 && q < n; ++k, ++q) {
+        const unsigned d = static_cast<unsigned char>(in_[q]) - '0';
+        if (d > 9) break;
+        v = v * 10 + d;
+      }
+    }
+    return true;
+  }
 
   // --- depth ---------------------------------------------------------------
   bool enter() {

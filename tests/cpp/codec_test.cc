@@ -135,9 +135,14 @@ TEST(Codec, ByteArrays) {
       {"[1,2.0]", "invalid type: floating point `2.0`, expected u8 at line 1 column 6"},
       {"[1,", "EOF while parsing a value at line 1 column 3"},
       {"[1", "EOF while parsing a list at line 1 column 2"},
+      {"[1,2,]", "trailing comma at line 1 column 6"},
+      {"[01]", "invalid number at line 1 column 3"},
+      {"[1000]", "invalid value: integer `1000`, expected u8 at line 1 column 5"},
   };
   for (const auto& [input, expected] : vectors) EXPECT_EQ(error_of<Bytes>(input), expected) << input;
   EXPECT_EQ(from_json<Bytes>("[ 0, 7 ,255,10]"), (Bytes{0, 7, 255, 10}));
+  EXPECT_EQ(from_json<Bytes>("[0,7,255,10]"), (Bytes{0, 7, 255, 10}));
+  EXPECT_EQ(from_json<Bytes>("[]"), Bytes{});
 }
 
 // Flat id tables: growth keeps every element, equality ignores the order of

@@ -12,20 +12,12 @@
 #include "base/schema.h"
 #include "log_fixture.h"
 #include "record/evolution_payloads.h"
+#include "temp_dir.h"
 
 namespace quintrel::fixture {
 namespace {
 
 using log::LogWriter;
-
-struct TempDir {
-  std::string path;
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quintrel-log-XXXXXX").string();
-    path = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-};
 
 std::string message_of(const std::expected<LogWriter, log::LogError>& w) {
   return w ? "opened" : w.error().message();

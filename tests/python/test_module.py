@@ -1,28 +1,89 @@
 import importlib
 import importlib.metadata
 import inspect
+import pydoc
 import subprocess
+
+import pytest
 
 import quintrel
 
+NAMES = ["__version__", "validate", "read", "default_rules", "Report", "Receipt", "Record", "Writer", "Commit"]
+
+SIGNATURES = {
+    quintrel.validate: "(data, require_profile=None)",
+    quintrel.read: "(data)",
+    quintrel.default_rules: (
+        "(authors, max_context=200, admins=None, reaffirmers=None, signed=False, author_keys=None)"),
+    quintrel.Writer: "(log_dir, rules, signers=None)",
+    quintrel.Writer.request: "(self, /, author, objective)",
+    quintrel.Writer.requirement: (
+        "(self, /, author, request, key, description, *, required=True, expected_evidence=None, "
+        "provenance=None)"),
+    quintrel.Writer.retract: "(self, /, author, target, reason)",
+    quintrel.Writer.receipt: "(self, /, profiles=None)",
+}
+
 
 def test_version_all_and_doc():
-    assert quintrel.__version__ == importlib.metadata.version("quintrel")
-    assert quintrel.__all__ == ["__version__", "default_rules"]
+    assert quintrel.__version__ == importlib.metadata.version("quintrel") == "0.11.0"
+    assert quintrel.__all__ == NAMES
+    assert [n for n in vars(quintrel) if n in NAMES] == NAMES
     assert quintrel.__doc__ == ""
 
 
 def test_reload_starts_all_afresh():
     importlib.reload(quintrel)
-    assert quintrel.__all__ == ["__version__", "default_rules"]
+    assert quintrel.__all__ == NAMES
 
 
-def test_default_rules_signature_and_doc():
-    f = quintrel.default_rules
-    assert str(inspect.signature(f)) == (
-        "(authors, max_context=200, admins=None, reaffirmers=None, signed=False, author_keys=None)")
-    assert f.__module__ == "quintrel" and f.__self__ is quintrel
-    assert f.__doc__.startswith("Build a starter verifier-rules JSON string")
+@pytest.mark.parametrize("callable_, signature", SIGNATURES.items(), ids=lambda x: getattr(x, "__qualname__", ""))
+def test_signatures(callable_, signature):
+    assert str(inspect.signature(callable_)) == signature
+    assert callable_.__doc__ and not callable_.__doc__.startswith(callable_.__name__ + "(")
+
+
+def test_bound_method_signatures(tmp_path):
+    w = quintrel.Writer(str(tmp_path), quintrel.default_rules({"a": "user"}))
+    assert str(inspect.signature(w.requirement)) == (
+        "(author, request, key, description, *, required=True, expected_evidence=None, provenance=None)")
+    assert str(inspect.signature(w.receipt)) == "(profiles=None)"
+
+
+def test_help_shows_the_parameters():
+    text = pydoc.render_doc(quintrel.Writer, renderer=pydoc.plaintext)
+    assert " |  Writer(log_dir, rules, signers=None)\n" in text
+    assert " |  retract(self, /, author, target, reason)\n" in text
+    assert "validate(data, require_profile=None)\n" in pydoc.render_doc(quintrel.validate, renderer=pydoc.plaintext)
+
+
+@pytest.mark.parametrize("name", NAMES[4:])
+def test_classes(name):
+    cls = getattr(quintrel, name)
+    assert (cls.__module__, cls.__name__, cls.__bases__) == ("quintrel", name, (object,))
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+    assert "__dict__" not in dir(cls) and "__weakref__" not in dir(cls)
+
+
+def documented():
+    for name in NAMES[1:]:
+        obj = getattr(quintrel, name)
+        yield name, obj.__doc__
+        if isinstance(obj, type):
+            for member, value in vars(obj).items():
+                if not member.startswith("_"):
+                    yield f"{name}.{member}", value.__doc__
+
+
+def test_docstrings_name_nothing_outside_the_package():
+    for name, doc in documented():
+        for outside in ("SPEC ", "RFC", "CLI", "quintrel validate", "rules init"):
+            assert outside not in (doc or ""), (name, outside)
+
+
+def test_panic_exception_is_not_in_the_namespace():
+    assert not any(isinstance(v, type) and issubclass(v, BaseException) for v in vars(quintrel).values())
 
 
 def test_only_the_entry_point_is_exported():

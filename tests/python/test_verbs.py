@@ -1,0 +1,180 @@
+"""The commit road with request, retract and requirement: every refusal in
+the order the checks run, payloads, and rejected records returned, not raised."""
+import hashlib
+import json
+
+import pytest
+
+from conftest import MISSING
+
+SPACE = list(hashlib.sha256(b"quintrel.default_space.v1").digest())
+NOT_REGISTERED = "author {} is not registered in the rules' author_roles"
+NOT_ACCEPTED = "request {} is not an accepted Request in this log"
+EMPTY = "key and description must be non-empty"
+BOUND = "provenance {} cannot be authored by {} (role {}): provenance is bound to the author's role"
+INVALID = "invalid provenance {} (expected user_authored or derived)"
+
+
+def payload(writer, commit_id):
+    (record,) = [r for r in writer.records if r.id == commit_id]
+    return json.loads(record.payload_json)
+
+
+@pytest.fixture
+def request_id(writer):
+    return writer.request("alice", "build it").id
+
+
+def refused(call, error=ValueError):
+    with pytest.raises(error) as e:
+        call()
+    return str(e.value)
+
+
+# (call, message); `req` is an accepted Request's id. Rows that fail two
+# checks at once pin which comes first.
+VALUE_ROWS = [
+    (lambda w, req: w.request("mallory", "x"), NOT_REGISTERED.format('"mallory"')),
+    (lambda w, req: w.request("Alice", "x"), NOT_REGISTERED.format('"Alice"')),
+    (lambda w, req: w.request(" alice", "x"), NOT_REGISTERED.format('" alice"')),
+    (lambda w, req: w.retract("mallory", "XYZ", "r"), NOT_REGISTERED.format('"mallory"')),
+    (lambda w, req: w.retract("alice", MISSING.upper(), "r"), f'invalid record id "{MISSING.upper()}"'),
+    (lambda w, req: w.retract("alice", 'a"\\', "r"), 'invalid record id "a\\"\\\\"'),
+    (lambda w, req: w.requirement("mallory", "bad", "", ""), NOT_REGISTERED.format('"mallory"')),
+    (lambda w, req: w.requirement("exec", "bad", "", ""), 'invalid record id "bad"'),
+    (lambda w, req: w.requirement("exec", MISSING, "", ""), NOT_ACCEPTED.format(f'"{MISSING}"')),
+    (lambda w, req: w.requirement("exec", req, "", "d"), EMPTY),
+    (lambda w, req: w.requirement("alice", req, "k", ""), EMPTY),
+    (lambda w, req: w.requirement("exec", req, "k", "d", provenance="nonsense"),
+     'author "exec" has role Executor, which cannot author a Requirement'),
+    (lambda w, req: w.requirement("judge", req, "k", "d", provenance="derived"),
+     'author "judge" has role Verifier, which cannot author a Requirement'),
+    (lambda w, req: w.requirement("bot", req, "k", "d", provenance="user_authored"),
+     BOUND.format('"user_authored"', '"bot"', "Provider")),
+    (lambda w, req: w.requirement("sys", req, "k", "d", provenance="user-authored"),
+     BOUND.format('"user_authored"', '"sys"', "System")),
+    (lambda w, req: w.requirement("alice", req, "k", "d", provenance="derived"),
+     BOUND.format('"derived"', '"alice"', "User")),
+    (lambda w, req: w.requirement("alice", req, "k", "d", provenance="Derived"), INVALID.format('"Derived"')),
+    (lambda w, req: w.requirement("bot", req, "k", "d", provenance=" derived"), INVALID.format('" derived"')),
+]
+
+
+@pytest.mark.parametrize("call, message", VALUE_ROWS)
+def test_refusals_write_nothing(writer, request_id, call, message):
+    before = writer.receipt()
+    assert refused(lambda: call(writer, request_id)) == message
+    assert writer.receipt() == before
+
+
+TYPE_ROWS = [
+    (lambda w: w.request("alice"), "Writer.request() missing 1 required positional argument: 'objective'"),
+    (lambda w: w.request("alice", "x", "y"),
+     "Writer.request() takes exactly 2 positional arguments but 3 were given"),
+    (lambda w: w.request("mallory", objective=5), "Writer.request() argument 'objective' must be str, not int"),
+    (lambda w: w.retract(author="alice", target=None, reason="r"),
+     "Writer.retract() argument 'target' must be str, not NoneType"),
+    (lambda w: w.requirement("alice", "r", "k", "d", True),
+     "Writer.requirement() takes exactly 4 positional arguments but 5 were given"),
+    # conversion, in signature order, comes before every value check
+    (lambda w: w.requirement("mallory", "bad", "", "", required=1),
+     "Writer.requirement() argument 'required' must be bool, not int"),
+    (lambda w: w.requirement("alice", "bad", "k", "d", required=None),
+     "Writer.requirement() argument 'required' must be bool, not NoneType"),
+    (lambda w: w.requirement("alice", "bad", "k", "d", expected_evidence=1, provenance=2),
+     "Writer.requirement() argument 'expected_evidence' must be str, not int"),
+]
+
+
+@pytest.mark.parametrize("call, message", TYPE_ROWS)
+def test_argument_types(writer, call, message):
+    assert refused(lambda: call(writer), TypeError) == message
+    assert len(writer) == 0
+
+
+def test_request_payload_and_rejection(writer):
+    c = writer.request("alice", "")  # an empty objective is passed on
+    assert payload(writer, c.id) == {"attachments": [], "objective": "", "parent_request_id": None, "scope": SPACE}
+    rejected = writer.request("bot", "a provider may not request")
+    assert (rejected.accepted, rejected.result, rejected.reason) == (False, "reject", "AuthorRoleInvalid")
+    assert repr(rejected) == f'Commit(id={rejected.id[:12]}..., accepted=False, reason=Some("AuthorRoleInvalid"))'
+    assert repr(c) == f"Commit(id={c.id[:12]}..., accepted=True, reason=None)"
+    assert (c.result, c.reason) == ("accept", None)
+    assert len(writer) == 4
+
+
+def test_retractions(writer, request_id):
+    verdict = writer.records[1].id
+    missing = writer.retract("alice", MISSING, "")
+    assert (missing.accepted, missing.reason) == (False, "RefUnresolved")
+    assert payload(writer, missing.id) == {"reason": "", "target_id": list(bytes.fromhex(MISSING))}
+    assert not writer.retract("alice", verdict, "no").accepted
+    assert not writer.retract("bob", request_id, "not mine").accepted
+    theirs = writer.request("bob", "bob's")
+    assert writer.retract("alice", theirs.id, "alice is an admin").accepted
+    own = writer.retract("alice", request_id, "wrong")
+    assert own.accepted
+    refs = [r.refs for r in writer.records if r.id == own.id][0]
+    assert refs == [{"type": "Cause", "target": request_id}]
+    assert not writer.retract("alice", own.id, "a retraction stays").accepted
+
+
+def test_requirement_payloads(writer, request_id):
+    c = writer.requirement("alice", request_id, "k1", " ")
+    assert payload(writer, c.id) == {
+        "description": " ", "expected_evidence": None, "key": "k1", "provenance": "user_authored",
+        "required": True}
+    c = writer.requirement("alice", request_id, "k2", "d", required=False, expected_evidence="a log",
+                           provenance="user-authored")
+    assert payload(writer, c.id) == {
+        "description": "d", "expected_evidence": "a log", "key": "k2", "provenance": "user_authored",
+        "required": False}
+    c = writer.requirement(author="bot", request=request_id, key="k3", description="d")
+    assert c.accepted and payload(writer, c.id)["provenance"] == "derived"
+    refs = [r.refs for r in writer.records if r.id == c.id][0]
+    assert refs == [{"type": "Cause", "target": request_id}]
+
+
+def test_requirement_needs_an_accepted_request(writer, request_id):
+    rejected = writer.request("bot", "x").id
+    requirement = writer.requirement("alice", request_id, "k", "d").id
+    for target in (rejected, requirement):
+        assert refused(lambda: writer.requirement("alice", target, "k", "d")) == NOT_ACCEPTED.format(f'"{target}"')
+
+
+def test_duplicate_keys_until_retracted(writer, request_id):
+    first = writer.requirement("alice", request_id, "k", "d")
+    again = writer.requirement("alice", request_id, "k", "d")
+    assert (again.accepted, again.reason) == (False, "RequirementInvalid")
+    assert writer.retract("alice", first.id, "superseded").accepted
+    assert writer.requirement("alice", request_id, "k", "d").accepted
+
+
+def test_numpy_bools_are_bools(writer, request_id):
+    np = pytest.importorskip("numpy")
+    c = writer.requirement("alice", request_id, "k", "d", required=np.bool_(False))
+    assert payload(writer, c.id)["required"] is False
+    c = writer.requirement("alice", request_id, "k2", "d", required=np.array([True])[0])
+    assert payload(writer, c.id)["required"] is True
+    for value in (np.int64(1), np.array(True)):
+        with pytest.raises(TypeError, match="argument 'required' must be bool"):
+            writer.requirement("alice", request_id, "k3", "d", required=value)
+
+
+def test_a_class_named_like_numpys_bool_is_no_bool(writer, request_id):
+    fake = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
+    with pytest.raises(TypeError, match="argument 'required' must be bool, not bool_"):
+        writer.requirement("alice", request_id, "k", "d", required=fake())
+
+
+def test_signed_authors_sign_and_others_do_not(log_dir):
+    import quintrel
+    from conftest import SEED
+    rules = quintrel.default_rules({"alice": "user", "bob": "user"}, signed=True)
+    w = quintrel.Writer(log_dir, rules, {"alice": SEED})
+    req = w.request("bob", "requests need no signature").id
+    signed = w.requirement("alice", req, "k", "d")
+    unsigned = w.requirement("bob", req, "k2", "d")
+    assert signed.accepted and (unsigned.accepted, unsigned.reason) == (False, "SignatureMissing")
+    by_id = {r.id: r.signed for r in w.records}
+    assert (by_id[req], by_id[signed.id], by_id[unsigned.id]) == (False, True, False)

@@ -1,0 +1,142 @@
+"""read and validate, and the Report, Receipt and Record views."""
+import hashlib
+import json
+
+import pytest
+
+import quintrel
+from conftest import ZERO
+
+LIMIT = 64 << 20
+EMPTY_STANDING = {"compromised": [], "unsound": [], "restorations": {}}
+
+
+@pytest.fixture
+def receipt(writer):
+    writer.request("alice", "one")
+    writer.request("bob", "two")
+    return writer.receipt()
+
+
+def edited(receipt, change):
+    value = json.loads(receipt)
+    change(value)
+    return json.dumps(value).encode()
+
+
+@pytest.mark.parametrize("function", [quintrel.read, quintrel.validate])
+@pytest.mark.parametrize("data", ["{}", bytearray(b"{}"), memoryview(b"{}"), None])
+def test_data_must_be_bytes(function, data):
+    with pytest.raises(TypeError, match=rf"^{function.__name__}\(\) argument 'data' must be bytes, not "):
+        function(data)
+
+
+@pytest.mark.parametrize("data, message", [
+    (b"{}", "not a parseable receipt: missing field `spec_version` at line 1 column 2"),
+    (b"", "not a parseable receipt: EOF while parsing a value at line 1 column 0"),
+    (b'{"spec_version":"0.4","rules":{},"records":[],"x":1}',
+     "not a parseable receipt: missing field `space` at line 1 column 32"),
+])
+def test_read_refusals(data, message):
+    with pytest.raises(ValueError) as e:
+        quintrel.read(data)
+    assert str(e.value) == message
+
+
+@pytest.mark.parametrize("require_profile", [[1], {"quintrel-core-v1": 1}, 5, b"quintrel-core-v1"])
+def test_require_profile_of_no_accepted_form(receipt, require_profile):
+    with pytest.raises(ValueError) as e:
+        quintrel.validate(receipt, require_profile)
+    assert str(e.value) == "require_profile must be a profile id (str) or a list of ids"
+    with pytest.raises(TypeError):  # data is checked first
+        quintrel.validate("x", require_profile)
+
+
+def test_require_profile_forms(receipt):
+    one = quintrel.validate(receipt, "quintrel-core-v1").profiles
+    assert one == quintrel.validate(receipt, ["quintrel-core-v1"]).profiles
+    assert one == quintrel.validate(receipt, require_profile=("quintrel-core-v1",)).profiles
+    assert one[0]["declared"] is False and one[0]["declaration_matches"] is None and one[0]["met"] is True
+    unknown = quintrel.validate(receipt, ["nope", ""]).profiles
+    assert [(p["id"], p["status"], p["hash"], p["clauses"]) for p in unknown] == [
+        ("nope", "Unknown", ZERO, []), ("", "Unknown", ZERO, [])]
+    assert quintrel.validate(receipt).profiles == quintrel.validate(receipt, None).profiles == []
+
+
+def test_report_of_an_oversized_receipt():
+    report = quintrel.validate(b" " * (LIMIT + 1))
+    assert (report.status, report.is_clean, report.reason, report.spec_version) == ("invalid", False, None, "")
+    assert report.problem == f"receipt exceeds size limit ({LIMIT + 1} > {LIMIT} bytes)"
+    assert (report.record_count, report.checked_records, report.last_time) == (0, 0, 0)
+    assert (report.head_hash, report.rules_hash) == (ZERO, ZERO)
+    assert (report.retracted, report.tainted, report.standing, report.profiles) == ([], [], EMPTY_STANDING, [])
+    assert repr(report) == 'Report(status="invalid", records=0, spec_version="")'
+    assert str(report).splitlines()[:3] == [
+        "status:          INVALID", f"problem:         {report.problem}", "spec version:    "]
+    # exactly at the limit the receipt is parsed
+    assert quintrel.validate(b" " * LIMIT).problem.startswith("unparseable receipt: EOF while parsing")
+
+
+def test_report_of_a_replay_failure(receipt):
+    broken = edited(receipt, lambda r: r["records"][0]["data"].append(32))
+    report = quintrel.validate(broken, "quintrel-core-v1")
+    # the data no longer reads back canonically
+    assert (report.status, report.problem, report.reason) == ("invalid", None, "InvalidPayload")
+    assert "reject reason:   InvalidPayload" in str(report).splitlines()
+    assert [p["id"] for p in report.profiles] == ["quintrel-core-v1"]  # a replay failure still gets them
+
+
+def test_declared_profile_that_does_not_match(writer):
+    writer.request("alice", "x")
+    mismatched = edited(writer.receipt(["quintrel-core-v1"]), lambda r: r["profiles"][0].update(version=9))
+    (profile,) = quintrel.validate(mismatched).profiles
+    assert (profile["status"], profile["declared"], profile["declaration_matches"], profile["met"]) == (
+        "Conformant", True, False, False)
+    assert list(profile) == ["id", "hash", "status", "declared", "declaration_matches", "met", "clauses"]
+    assert list(profile["clauses"][0]) == ["id", "passed", "detail"]
+
+
+def test_reads_build_new_objects(receipt):
+    report = quintrel.validate(receipt, "quintrel-core-v1")
+    first = report.profiles
+    first[0]["id"] = "changed"
+    assert report.profiles[0]["id"] == "quintrel-core-v1" and report.profiles is not report.profiles
+    r = quintrel.read(receipt)
+    assert r.records[0] is not r.records[0] and r.records[0].id == r.records[0].id
+
+
+def test_receipt_and_record_views(writer, receipt):
+    r = quintrel.read(receipt)
+    assert (len(r), r.spec_version, repr(r)) == (4, "0.4", 'Receipt(spec_version="0.4", records=4)')
+    assert [x.id for x in r.records] == [x.id for x in writer.records]
+    request, verdict = r.records[:2]
+    assert (request.kind, request.time, request.author_id, request.author_type) == ("Request", 1, "alice", "User")
+    assert (request.signed, request.evidence, request.refs) == (False, "Reported", [])
+    assert (verdict.kind, verdict.time, verdict.author_type) == ("Verdict", 2, "Verifier")
+    assert verdict.refs == [{"type": "Cause", "target": request.id}]
+    assert verdict.schema == hashlib.sha256(b"quintrel.verdict.v1").hexdigest()
+    assert json.loads(verdict.payload_json) == {"reason": None, "result": "Accept"}
+    assert repr(request) == f'Record(kind="Request", time=1, id={request.id[:12]}...)'
+
+
+def test_reading_checks_nothing_but_the_form(receipt):
+    future = edited(receipt, lambda r: r.update(spec_version="9.9"))
+    assert quintrel.read(future).spec_version == "9.9"
+    report = quintrel.validate(future)
+    assert report.status == "invalid" and report.spec_version == "9.9"
+    assert report.problem == 'unsupported spec version "9.9" (this validator implements "0.4" and validates 0.3, 0.4)'
+
+    def tamper(r):
+        r["records"][0]["id"] = [7] * 32
+        r["records"][0]["data"] = [0xFF, 0x61, 0xE2, 0x82, 0x62]
+        r["records"][0]["author"]["signature"] = {"key_id": "00", "sig": [1, 2]}
+    (record, *_) = quintrel.read(edited(receipt, tamper)).records
+    assert record.id == "07" * 32 and record.signed
+    assert record.payload_json == "\ufffda\ufffdb"
+
+
+@pytest.mark.parametrize("cls", ["Report", "Receipt", "Record", "Commit"])
+def test_views_are_made_only_by_the_module(cls):
+    with pytest.raises(TypeError) as e:
+        getattr(quintrel, cls)()
+    assert str(e.value) == f"cannot create 'quintrel.{cls}' instances"

@@ -1,0 +1,209 @@
+"""Writer: construction with its rules and signers, the lock, head, len,
+repr, records and receipt."""
+import gc
+import json
+import os
+import pathlib
+
+import pytest
+
+import quintrel
+from conftest import SEED, ZERO, run_on_thread
+
+UNSIGNED = "signer for \"alice\": expected 64 hex characters or 32 bytes"
+NOT_32 = "signer for \"alice\": expected exactly 32 bytes"
+OTHER = "signer for \"alice\": expected a hex string or bytes"
+
+
+def canonical(value):
+    return json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False).encode()
+
+
+@pytest.mark.parametrize("args, kwargs, error, message", [
+    ((pathlib.Path("x"), "{}"), {}, TypeError, "Writer() argument 'log_dir' must be str, not PosixPath"),
+    ((b"x", "{}"), {}, TypeError, "Writer() argument 'log_dir' must be str, not bytes"),
+    (("x", 5), {}, TypeError, "Writer() argument 'rules' must be str, not int"),
+    (("x", "{}"), {"signers": []}, TypeError, "Writer() argument 'signers' must be a dict, not list"),
+    (("x", "{}"), {"signers": {1: SEED}}, TypeError, "Writer() argument 'signers' key must be str, not int"),
+    (("x",), {}, TypeError, "Writer() missing 1 required positional argument: 'rules'"),
+    # the rules come before any signer
+    (("x", "{}"), {"signers": {"ghost": 5}}, ValueError,
+     "invalid rules JSON: missing field `space` at line 1 column 2"),
+    (("x", ""), {}, ValueError, "invalid rules JSON: EOF while parsing a value at line 1 column 0"),
+])
+def test_construction_refusals(tmp_path, args, kwargs, error, message):
+    args = (str(tmp_path / args[0]) if isinstance(args[0], str) else args[0],) + args[1:]
+    with pytest.raises(error) as e:
+        quintrel.Writer(*args, **kwargs)
+    assert str(e.value) == message
+    assert not (tmp_path / "x").exists()  # nothing touched
+
+
+def test_trailing_text_after_the_rules_is_refused(log_dir, rules):
+    with pytest.raises(ValueError, match=r"^invalid rules JSON: trailing characters at line 1 column \d+$"):
+        quintrel.Writer(log_dir, rules + " x")
+
+
+@pytest.mark.parametrize("signers, message", [
+    ({"alice": SEED.upper()}, UNSIGNED),
+    ({"alice": SEED[:32]}, UNSIGNED),  # a str is only ever hex, never raw bytes
+    ({"alice": "\ud800"}, UNSIGNED),
+    ({"alice": bytes(31)}, NOT_32),
+    ({"alice": list(range(33))}, NOT_32),
+    ({"alice": 5}, OTHER),
+    ({"alice": [256] + [0] * 31}, OTHER),
+    ({"alice": [-1] + [0] * 31}, OTHER),
+    ({"alice": ["0"] * 32}, OTHER),
+    ({"alice": memoryview(bytes(32))}, OTHER),
+    # the name is checked before the key, and names in byte order
+    ({"zed": 5, "mallory": "bad"}, "signer \"mallory\" is not registered in the rules' author_roles"),
+    ({"Alice": SEED}, "signer \"Alice\" is not registered in the rules' author_roles"),
+    ({"alice": SEED, "alice ": SEED}, "signer \"alice \" is not registered in the rules' author_roles"),
+])
+def test_signer_refusals(log_dir, rules, signers, message):
+    with pytest.raises(ValueError) as e:
+        quintrel.Writer(log_dir, rules, signers)
+    assert str(e.value) == message
+    assert not os.path.exists(log_dir)
+
+
+@pytest.mark.parametrize("key", [
+    SEED, " \t" + SEED + "\n", "\u3000" + SEED, bytes.fromhex(SEED), bytearray.fromhex(SEED),
+    list(bytes.fromhex(SEED)), tuple(bytes.fromhex(SEED)),
+])
+def test_signer_forms_sign_with_one_key(log_dir, rules, key):
+    w = quintrel.Writer(log_dir, rules, signers={"alice": key})
+    w.request("alice", "signed")
+    w.request("bob", "unsigned")
+    records = w.records
+    assert [r.signed for r in records] == [True, False, False, False]
+    record = json.loads(quintrel.read(w.receipt()).records[0].payload_json)
+    assert record["objective"] == "signed"
+    assert quintrel.validate(w.receipt()).is_clean
+
+
+def test_empty_log_and_first_commit(log_dir, rules):
+    w = quintrel.Writer(log_dir + "/nested/deeper", rules)
+    assert (len(w), w.head, repr(w), w.records) == (0, ZERO, "Writer(records=0)", [])
+    c = w.request("alice", "hello")
+    records = w.records
+    assert [r.kind for r in records] == ["Request", "Verdict"]
+    assert records[0].id == c.id and w.head == records[1].id
+    assert (len(w), repr(w)) == (2, "Writer(records=2)")
+    assert records is not w.records and records[0] is not w.records[0]
+
+
+def test_nul_in_log_dir_opens_nothing(tmp_path, rules):
+    with pytest.raises(RuntimeError) as e:
+        quintrel.Writer(str(tmp_path / "a\x00b"), rules)
+    assert str(e.value) == "cannot open log: I/O error: path contains a NUL character"
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_one_writer_per_directory(log_dir, rules):
+    first = quintrel.Writer(log_dir, rules)
+    with pytest.raises(RuntimeError) as e:
+        quintrel.Writer(log_dir, rules)
+    assert str(e.value) == "cannot open log: log is already locked by another writer"
+    del first
+    assert len(quintrel.Writer(log_dir, rules)) == 0
+
+
+def test_a_log_that_does_not_verify_under_other_rules(log_dir, rules):
+    w = quintrel.Writer(log_dir, rules)
+    w.request("alice", "x")
+    del w
+    other = quintrel.default_rules({"alice": "provider"})
+    with pytest.raises(RuntimeError) as e:
+        quintrel.Writer(log_dir, other)
+    assert str(e.value) == "cannot open log: existing log failed replay verification: AuthorRoleInvalid"
+    assert len(quintrel.Writer(log_dir, rules)) == 2  # unlocked again, nothing changed
+
+
+def test_receipt_of_an_empty_log(writer, rules):
+    expected = b'{"records":[],"rules":' + canonical(json.loads(rules)) + b',"spec_version":"0.4"}'
+    assert writer.receipt() == writer.receipt(None) == expected
+
+
+def test_receipt_declarations(writer):
+    writer.request("alice", "x")
+    declared = json.loads(writer.receipt(["quintrel-core-v1"]))
+    assert [p["id"] for p in declared["profiles"]] == ["quintrel-core-v1"]
+    assert writer.receipt(("quintrel-core-v1",)) == writer.receipt(["quintrel-core-v1"])
+    before = writer.receipt()
+    for profiles, message in [
+        (["nope"], 'unknown profile "nope"'),
+        (["quintrel-core-v1", "quintrel-core-v1"], 'profile "quintrel-core-v1" declared more than once'),
+    ]:
+        with pytest.raises(ValueError) as e:
+            writer.receipt(profiles)
+        assert str(e.value) == message
+    for profiles in ["quintrel-core-v1", [1], {"quintrel-core-v1": 1}]:
+        with pytest.raises(TypeError, match="Writer.receipt\\(\\) argument 'profiles'"):
+            writer.receipt(profiles)
+    assert writer.receipt() == before and len(writer) == 2
+
+
+def test_views_outlive_their_writer(log_dir, rules):
+    w = quintrel.Writer(log_dir, rules)
+    c = w.request("alice", "x")
+    records, receipt = w.records, w.receipt()
+    report = quintrel.validate(receipt)
+    del w
+    assert c.accepted and records[0].id == c.id and report.is_clean
+    assert quintrel.read(receipt).records[0].id == c.id
+
+
+def test_code_run_by_an_argument_may_use_the_writer(writer):
+    """Arguments are converted before the Writer is borrowed: a sequence
+    whose items commit to the same Writer works, and its records are in the
+    receipt that is being exported."""
+
+    class Profiles:
+        def __len__(self):
+            return len(writer) // 1000 + 1
+
+        def __getitem__(self, i):
+            if i >= 1:
+                raise IndexError
+            writer.request("alice", "from inside")
+            return "quintrel-core-v1"
+
+    receipt = json.loads(writer.receipt(Profiles()))
+    assert len(receipt["records"]) == 2 and len(writer) == 2
+
+
+def test_a_failed_commit_is_raised_and_writes_nothing(writer):
+    writer.request("alice", "small")
+    with pytest.raises(RuntimeError) as e:
+        writer.request("alice", "x" * (64 << 20))
+    assert str(e.value).startswith("commit failed: log size of ")
+    assert str(e.value).endswith(" bytes exceeds configured limit of 67108864 bytes")
+    assert len(writer) == 2 and writer.request("alice", "after").accepted
+
+
+def test_writer_on_another_thread_is_refused(writer):
+    sent = "quintrel::Writer is unsendable, but sent to another thread"
+    for call in (lambda: len(writer), lambda: repr(writer), lambda: writer.head, lambda: writer.records,
+                 lambda: writer.receipt(), lambda: writer.request("alice", "x")):
+        _, error = run_on_thread(call)
+        assert not isinstance(error, Exception) and sent in str(error)
+    _, error = run_on_thread(lambda: writer.request("alice"))  # arity first
+    assert isinstance(error, TypeError)
+    assert len(writer) == 0 and writer.request("alice", "mine").accepted
+
+
+def test_writer_dropped_on_another_thread_keeps_its_lock(log_dir, rules, monkeypatch):
+    seen = []
+    gc.collect()
+    monkeypatch.setattr("sys.unraisablehook", seen.append)
+    holder = [quintrel.Writer(log_dir, rules)]
+
+    def drop():
+        del holder[0]
+
+    run_on_thread(drop)
+    assert len(seen) == 1 and isinstance(seen[0].exc_value, RuntimeError) and seen[0].object is not None
+    assert str(seen[0].exc_value) == "quintrel::Writer is unsendable, but is being dropped on another thread"
+    with pytest.raises(RuntimeError, match="^cannot open log: log is already locked by another writer$"):
+        quintrel.Writer(log_dir, rules)
