@@ -1,6 +1,7 @@
 // A small workflow log and its receipt, shared by the receipt and profile tests.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,14 @@ inline std::string bytes_of(const receipt::Receipt& r) { return r.to_bytes().val
 
 // Each clause result as "ok D0: detail" or "FAIL D0: detail".
 std::vector<std::string> clause_lines(const profiles::ProfileResult& result);
+// `rows` (clause lines as above) with each of `changes` in place of the row
+// of its clause id, and every "{name}" replaced by the value of `name`.
+std::vector<std::string> expected_rows(std::vector<std::string> rows, const std::vector<std::string>& changes,
+                                       const std::map<std::string, std::string>& names = {});
+// Expects the result's clause lines to be `rows`, its status to follow them
+// and its hash to be the table's.
+void expect_rows(const profiles::ProfileResult& result, const std::vector<std::string>& rows,
+                 const profiles::ProfileTable& table, const std::string& name);
 // The result of the profile when the receipt is validated under the standard
 // limits with it required (declared or not).
 profiles::ProfileResult validated_profile(const receipt::Receipt& receipt, const std::string& id);
