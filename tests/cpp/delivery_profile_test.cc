@@ -279,23 +279,14 @@ TEST(DeliveryProfile, Clauses) {
        {"FAIL D3: {S}: 1 evaluation(s) without an evidence set (v1 shape)",
         "FAIL D4: {S}: producer \"provider\" authored evaluation(s) {V}",
         "FAIL D5: {S}: 1 evaluation(s) carry no decider binding (v1 shape); weakest basis recomputed"}},
-      {"a declared basis",
+      {"a declared basis and a decider without procedure and input hashes",
        [](World& w) {
          Standard s(w);
-         const Id declared = w.evaluation("E2", {s.candidate, {}, {}, {artifact("build")}, "system", Basis::declared});
-         w.select("S", {s.candidate}, {s.evaluation, declared});
+         const Id e = w.evaluation("E2", {s.candidate, {}, {}, {artifact("build")}, "system", Basis::declared, false});
+         w.select("S", {s.candidate}, {s.evaluation, e});
        },
        {"ok D3: {S}: 2 evaluation(s) bound to the chosen candidate, evidence on the record",
-        "ok D5: {S}: weakest basis declared"}},
-      {"a decider without procedure and input hashes",
-       [](World& w) {
-         Standard s(w);
-         const Id unbound =
-             w.evaluation("E2", {s.candidate, {}, {}, {artifact("build")}, "system", Basis::recomputed, false});
-         w.select("S", {s.candidate}, {s.evaluation, unbound});
-       },
-       {"ok D3: {S}: 2 evaluation(s) bound to the chosen candidate, evidence on the record",
-        "FAIL D5: {S}: {E2} lacks procedure_hash or input_hash; weakest basis recomputed"}},
+        "FAIL D5: {S}: {E2} lacks procedure_hash or input_hash; weakest basis declared"}},
       {"the core profile declared with a wrong hash",
        [](World& w) {
          Standard s(w);
@@ -303,13 +294,6 @@ TEST(DeliveryProfile, Clauses) {
        },
        {"FAIL D6: quintrel-core-v1: Conformant (declared, DECLARATION MISMATCH)"},
        [](Receipt& r) { r.profiles = {{"quintrel-core-v1", 1, base::sha256("an older table")}}; }},
-      {"the core profile declared",
-       [](World& w) {
-         Standard s(w);
-         w.select("S", {s.candidate}, {s.evaluation});
-       },
-       {"ok D6: quintrel-core-v1: Conformant (declared, declaration matches)"},
-       [](Receipt& r) { r.profiles = {*profile_ref("quintrel-core-v1")}; }},
       {"an Invalid receipt",
        [](World& w) {
          Standard s(w);
