@@ -68,7 +68,7 @@ ClauseResult b6_bindings(const Input& input) {
     if (const state::State* state = input.state()) {
       for (const auto& r : input.records()) {
         if (r.kind != Kind::Candidate || !state->accepted_records.contains(r.id)) continue;
-        auto c = base::from_json<record::CandidateData>(base::as_text(r.data));
+        const record::CandidateData* c = input.candidate_data(r);
         if (!c) continue;
         ++(c->source.binding == record::BindingMode::manifest ? manifest : reported);
       }

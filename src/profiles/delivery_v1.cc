@@ -29,7 +29,7 @@ using Artifact = std::pair<std::string, std::string>;
 using Artifacts = std::set<Artifact>;
 
 struct Claim {
-  std::vector<Id> candidates;              // chosen by the Selection
+  std::span<const Id> candidates;          // chosen by the Selection
   std::vector<const Record*> evaluations;  // used, in the order of the Selection's refs
   const Record* selection = nullptr;
   Id request{};
@@ -105,7 +105,7 @@ class Facts {
   const Artifacts& candidate_artifacts(const Record& candidate) {
     auto [it, added] = candidates_.try_emplace(&candidate);
     if (added)
-      if (auto data = record::decode_payload<record::CandidateData>(candidate); data && data->artifacts)
+      if (const auto* data = input_.candidate_data(candidate); data && data->artifacts)
         for (const auto& a : *data->artifacts) it->second.emplace(a.scheme, a.digest);
     return it->second;
   }
@@ -178,9 +178,9 @@ std::vector<Claim> find_claims(Facts& facts) {
   std::vector<Claim> claims;
   for (const Record& r : facts.input().records()) {
     if (r.kind != Kind::Selection || !facts.accepted(r.id)) continue;
-    auto selection = record::decode_payload<record::SelectionData>(r);
+    const record::SelectionData* selection = facts.input().selection_data(r);
     if (!selection || selection->outcome.is_none()) continue;
-    Claim claim{std::move(selection->outcome.selected->candidates), {}, &r, {}};
+    Claim claim{selection->outcome.selected->candidates, {}, &r, {}};
     Binding bound;
     for (const auto& ref : r.refs) {
       if (ref.type != RefType::Use) continue;

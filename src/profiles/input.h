@@ -1,18 +1,21 @@
 // What a profile evaluation reads: the verdict so far and the parsed parts of
-// one receipt, all borrowed. The derived state, the lookup of records by id
-// and each known profile's result are built on first use and kept, so that
-// every profile evaluated over one input shares them (the stronger profiles
-// evaluate the core one again). One input serves one thread.
+// one receipt, all borrowed. The derived state, the lookup of records by id,
+// the payloads that several profiles read and each known profile's result are
+// built on first use and kept, so that every profile evaluated over one input
+// shares them (the stronger profiles evaluate the core one again). One input
+// serves one thread.
 #pragma once
 
 #include <map>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/id.h"
 #include "base/id_table.h"
 #include "profiles/records.h"
+#include "record/evolution_payloads.h"
 #include "record/record.h"
 #include "state/state.h"
 #include "verify/rules.h"
@@ -48,11 +51,25 @@ class Input {
   // The record carrying `id`, the later one in log order should two carry it;
   // Verdicts and rejected records included.
   const record::Record* find(const base::Id& id) const;
+  // The record's payload read as a Selection's or a Candidate's; none when
+  // it does not read.
+  const record::SelectionData* selection_data(const record::Record& r) const { return read(selections_, r); }
+  const record::CandidateData* candidate_data(const record::Record& r) const { return read(candidates_, r); }
   // The result of the profile named `id`, from `evaluate` on first use; an
   // evaluation is a pure function of the input. `id` must outlive the input.
   const ProfileResult& evaluated(std::string_view id, ProfileResult (*evaluate)(const Input&)) const;
 
  private:
+  template <class T>
+  using Payloads = std::unordered_map<const record::Record*, std::optional<T>>;
+  template <class T>
+  static const T* read(Payloads<T>& payloads, const record::Record& r) {
+    auto [it, added] = payloads.try_emplace(&r);
+    if (added)
+      if (auto data = record::decode_payload<T>(r)) it->second = std::move(*data);
+    return it->second ? &*it->second : nullptr;
+  }
+
   Verdict verdict_;
   const verify::VerifierRules& rules_;
   std::span<const record::Record> records_;
@@ -60,6 +77,8 @@ class Input {
   // Filled on first use: an absent inner value is a state that did not rebuild.
   mutable std::optional<std::optional<state::State>> state_;
   mutable std::optional<base::IdTable<size_t>> positions_;  // of the records, by id
+  mutable Payloads<record::SelectionData> selections_;
+  mutable Payloads<record::CandidateData> candidates_;
   mutable std::map<std::string_view, ProfileResult> results_;
 };
 

@@ -65,7 +65,7 @@ ClauseResult s3_attested(const Input& input, const state::State& state) {
   std::vector<std::string> not_attested;
   for (const auto& r : input.records()) {
     if (r.kind != Kind::Selection || !state.accepted_records.contains(r.id)) continue;
-    auto selection = base::from_json<record::SelectionData>(base::as_text(r.data));
+    const record::SelectionData* selection = input.selection_data(r);
     if (!selection || selection->outcome.is_none()) continue;
     for (const auto& ref : r.refs) {
       if (ref.type != record::RefType::Use) continue;
