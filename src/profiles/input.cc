@@ -5,6 +5,7 @@
 namespace quintrel::profiles {
 
 const state::State* Input::state() const {
+  if (replayed_) return replayed_;
   if (!state_) {
     auto built = state::build_state_unchecked(records_);
     state_.emplace(built ? std::optional(std::move(*built)) : std::nullopt);

@@ -34,9 +34,11 @@ struct Verdict {
 
 class Input {
  public:
+  // `replayed`, when given, is the state a successful replay of the same
+  // records folded: what rebuilding them would give, so it is used instead.
   Input(Verdict verdict, const verify::VerifierRules& rules, std::span<const record::Record> records,
-        std::span<const ProfileRef> declarations)
-      : verdict_(verdict), rules_(rules), records_(records), declarations_(declarations) {}
+        std::span<const ProfileRef> declarations, const state::State* replayed = nullptr)
+      : verdict_(verdict), rules_(rules), records_(records), declarations_(declarations), replayed_(replayed) {}
   Input(const Input&) = delete;
   Input& operator=(const Input&) = delete;
 
@@ -74,6 +76,7 @@ class Input {
   const verify::VerifierRules& rules_;
   std::span<const record::Record> records_;
   std::span<const ProfileRef> declarations_;
+  const state::State* replayed_;
   // Filled on first use: an absent inner value is a state that did not rebuild.
   mutable std::optional<std::optional<state::State>> state_;
   mutable std::optional<base::IdTable<size_t>> positions_;  // of the records, by id

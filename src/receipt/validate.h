@@ -37,7 +37,9 @@ Report validate_with_profiles(std::string_view bytes, const ValidationLimits& li
                               std::span<const std::string> required);
 
 // What the profiles read of a parsed receipt and of the report validated from
-// it so far. Both are borrowed and must outlive the input.
-profiles::Input profile_input(const Receipt& receipt, const Report& report);
+// it so far, with the state of its successful replay when there is one. All
+// are borrowed and must outlive the input.
+profiles::Input profile_input(const Receipt& receipt, const Report& report,
+                              const state::State* replayed = nullptr);
 
 }  // namespace quintrel::receipt
