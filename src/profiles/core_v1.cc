@@ -11,12 +11,6 @@ namespace {
 using record::Evidence;
 using record::Kind;
 
-std::string joined(const std::set<std::string>& items) {
-  std::string out;
-  for (const auto& item : items) out.append(out.empty() ? "" : ", ").append(one_line(item));
-  return out;
-}
-
 ClauseResult b1_status(const Verdict& verdict) {
   return {"B1", !verdict.invalid, "status " + std::string(verdict.status)};
 }
@@ -57,8 +51,8 @@ ClauseResult b4_context_limit(const verify::VerifierRules& rules) {
 
 ClauseResult b5_authority(const verify::VerifierRules& rules) {
   return {"B5", true,
-          "admin_retraction_actors [" + joined(rules.admin_retraction_actors) + "], reaffirmation_actors [" +
-              joined(rules.reaffirmation_actors) + "]"};
+          "admin_retraction_actors [" + joined(rules.admin_retraction_actors, ", ", one_line) +
+              "], reaffirmation_actors [" + joined(rules.reaffirmation_actors, ", ", one_line) + "]"};
 }
 
 // Counted only for a receipt that is not Invalid and whose state rebuilds.

@@ -71,12 +71,7 @@ class Facts {
   }
 
   // The payload of an evaluation that reads; none for a v1 evaluation.
-  const record::EvaluationDataV2* evaluation(const Record& e) {
-    auto [it, added] = evaluations_.try_emplace(&e);
-    if (added)
-      if (auto data = record::decode_payload<record::EvaluationDataV2>(e)) it->second = std::move(*data);
-    return it->second ? &*it->second : nullptr;
-  }
+  const record::EvaluationDataV2* evaluation(const Record& e) { return input_.evaluation_data(e); }
 
   // The requests of the requirement ids an evaluation lists.
   const Binding& binding(const Record& e, const record::EvaluationDataV2& data) {
@@ -161,7 +156,6 @@ class Facts {
 
   const Input& input_;
   const state::State& state_;
-  std::unordered_map<const Record*, std::optional<record::EvaluationDataV2>> evaluations_;
   std::unordered_map<const Record*, Binding> bindings_;
   std::unordered_map<const Record*, Artifacts> candidates_;
   bool requirements_indexed_ = false;
@@ -223,19 +217,6 @@ void choose(const std::vector<Claim>& claims, const Verdict& verdict, std::vecto
   std::ranges::stable_sort(chosen, by_time);
 }
 
-template <class Items, class Write>
-std::string joined(const Items& items, std::string_view separator, Write write) {
-  std::string out;
-  bool first = true;
-  for (const auto& item : items) {
-    if (!first) out.append(separator);
-    out.append(write(item));
-    first = false;
-  }
-  return out;
-}
-const auto kPlain = [](const std::string& s) -> const std::string& { return s; };
-
 ClauseResult d0_claims(const std::vector<const Claim*>& chosen, const std::vector<Id>& superseded) {
   std::string detail = joined(chosen, "; ", [](const Claim* c) {
     return "claim " + short_id(c->selection->id) + " for request " + short_id(c->request);
@@ -252,7 +233,7 @@ struct Parts {
     passed = passed && ok;
     parts.push_back(std::move(part));
   }
-  ClauseResult result(std::string_view id) const { return {std::string(id), passed, joined(parts, "; ", kPlain)}; }
+  ClauseResult result(std::string_view id) const { return {std::string(id), passed, joined(parts, "; ")}; }
 };
 
 // A used evaluation with its payload when it reads.
@@ -285,8 +266,9 @@ class ClaimCheck {
     std::vector<std::string> uncovered;
     for (const Requirement& q : required)
       if (!covered.contains(q.id)) uncovered.push_back(one_line(q.key));
-    if (uncovered.empty()) d1.add(true, s_ + ": " + std::to_string(required.size()) + " required requirement(s) covered");
-    else d1.add(false, s_ + ": uncovered " + joined(uncovered, ", ", kPlain));
+    if (uncovered.empty())
+      d1.add(true, s_ + ": " + std::to_string(required.size()) + " required requirement(s) covered");
+    else d1.add(false, s_ + ": uncovered " + joined(uncovered, ", "));
   }
 
   // No evaluation of a required requirement with an outcome other than passed.
@@ -301,7 +283,7 @@ class ClaimCheck {
         listed.push_back(short_id(e.record->id) + " " + e.data->outcome.label());
     }
     if (listed.empty()) d2.add(true, s_ + ": every used evaluation of a required requirement passed");
-    else d2.add(false, s_ + ": non-passing " + joined(listed, ", ", kPlain));
+    else d2.add(false, s_ + ": non-passing " + joined(listed, ", "));
   }
 
   // One candidate, judged by every evaluation, whose evidence is on the record.
@@ -340,7 +322,7 @@ class ClaimCheck {
     if (problems.empty())
       d3.add(true, s_ + ": " + std::to_string(read_.size()) +
                        " evaluation(s) bound to the chosen candidate, evidence on the record");
-    else d3.add(false, s_ + ": " + joined(problems, "; ", kPlain));
+    else d3.add(false, s_ + ": " + joined(problems, "; "));
   }
 
   // No used evaluation, v1 included, by the author of the claimed candidate.
@@ -353,7 +335,7 @@ class ClaimCheck {
       if (e->author.id == producer) own.push_back(short_id(e->id));
     const std::string who = s_ + ": producer " + base::debug_quote(producer);
     if (own.empty()) d4.add(true, who + ", every evaluator distinct");
-    else d4.add(false, who + " authored evaluation(s) " + joined(own, ", ", kPlain));
+    else d4.add(false, who + " authored evaluation(s) " + joined(own, ", "));
   }
 
   // Decider bindings on every evaluation; the weakest basis is reported.
@@ -368,7 +350,7 @@ class ClaimCheck {
     }
     const std::string weakest = declared ? "declared" : "recomputed";
     if (problems.empty()) d5.add(true, s_ + ": weakest basis " + weakest);
-    else d5.add(false, s_ + ": " + joined(problems, "; ", kPlain) + "; weakest basis " + weakest);
+    else d5.add(false, s_ + ": " + joined(problems, "; ") + "; weakest basis " + weakest);
   }
 
   void standing(Parts& d7) {
@@ -379,7 +361,7 @@ class ClaimCheck {
     if (verdict.tainted.contains(id)) notes.push_back("tainted");
     if (verdict.retracted.contains(id)) notes.push_back("retracted");
     if (notes.empty()) d7.add(true, s_ + ": sound, untainted");
-    else d7.add(false, s_ + ": " + joined(notes, ", ", kPlain));
+    else d7.add(false, s_ + ": " + joined(notes, ", "));
   }
 
  private:

@@ -1,9 +1,9 @@
 // What a profile evaluation reads: the verdict so far and the parsed parts of
 // one receipt, all borrowed. The derived state, the lookup of records by id,
-// the payloads that several profiles read and each known profile's result are
-// built on first use and kept, so that every profile evaluated over one input
-// shares them (the stronger profiles evaluate the core one again). One input
-// serves one thread.
+// the payloads the profiles read and each known profile's result are built on
+// first use and kept, so that every profile evaluated over one input shares
+// them (the stronger profiles evaluate the core one again). One input serves
+// one thread.
 #pragma once
 
 #include <map>
@@ -47,16 +47,17 @@ class Input {
   std::span<const record::Record> records() const { return records_; }
   std::span<const ProfileRef> declarations() const { return declarations_; }
 
-  // The state rebuilt from every record, trusting the stored Verdicts; none
-  // when it cannot be rebuilt.
+  // The state of the records: the replay's, else rebuilt from every record
+  // trusting the stored Verdicts; none when it cannot be rebuilt.
   const state::State* state() const;
   // The record carrying `id`, the later one in log order should two carry it;
   // Verdicts and rejected records included.
   const record::Record* find(const base::Id& id) const;
-  // The record's payload read as a Selection's or a Candidate's; none when
-  // it does not read.
+  // The record's payload read as a Selection's, a Candidate's or a version 2
+  // Evaluation's; none when it does not read.
   const record::SelectionData* selection_data(const record::Record& r) const { return read(selections_, r); }
   const record::CandidateData* candidate_data(const record::Record& r) const { return read(candidates_, r); }
+  const record::EvaluationDataV2* evaluation_data(const record::Record& r) const { return read(evaluations_, r); }
   // The result of the profile named `id`, from `evaluate` on first use; an
   // evaluation is a pure function of the input. `id` must outlive the input.
   const ProfileResult& evaluated(std::string_view id, ProfileResult (*evaluate)(const Input&)) const;
@@ -82,6 +83,7 @@ class Input {
   mutable std::optional<base::IdTable<size_t>> positions_;  // of the records, by id
   mutable Payloads<record::SelectionData> selections_;
   mutable Payloads<record::CandidateData> candidates_;
+  mutable Payloads<record::EvaluationDataV2> evaluations_;
   mutable std::map<std::string_view, ProfileResult> results_;
 };
 

@@ -22,20 +22,13 @@ constexpr Kind kEvolutionKinds[] = {Kind::Candidate, Kind::Evaluation, Kind::Sel
 
 bool evolution(Kind kind) { return std::ranges::find(kEvolutionKinds, kind) != std::end(kEvolutionKinds); }
 
-template <class Items, class Write>
-std::string joined(const Items& items, Write write) {
-  std::string out;
-  for (const auto& item : items) out.append(out.empty() ? "" : ", ").append(write(item));
-  return out;
-}
-
 ClauseResult s1_required_signatures(const verify::VerifierRules& rules) {
   std::vector<std::string_view> missing;
   for (Kind kind : kEvolutionKinds)
     if (!rules.signature_required_kinds.contains(kind)) missing.push_back(base::enum_name(kind));
   if (missing.empty())
     return {"S1", true, "signatures required for Candidate, Evaluation, Selection, Retraction, Requirement"};
-  return {"S1", false, "signature not required for " + joined(missing, [](std::string_view k) { return k; })};
+  return {"S1", false, "signature not required for " + joined(missing, ", ")};
 }
 
 // Whether the records are signed is the replay's to enforce; this reads only
@@ -51,10 +44,10 @@ ClauseResult s2_pinned_authors(const Input& input, const state::State& state) {
   if (unpinned.empty())
     return {"S2", true,
             std::to_string(pinned.size()) + " pinned author(s) of evolution records: [" +
-                joined(pinned, [](const std::string& a) { return one_line(a); }) + "]"};
-  return {"S2", false, "unpinned: " + joined(unpinned, [](const auto& entry) {
+                joined(pinned, ", ", one_line) + "]"};
+  return {"S2", false, "unpinned: " + joined(unpinned, ", ", [](const auto& entry) {
                          return base::debug_quote(entry.first) + " (" +
-                                joined(entry.second, [](std::string_view k) { return k; }) + ")";
+                                joined(entry.second, ", ") + ")";
                        })};
 }
 
@@ -77,10 +70,11 @@ ClauseResult s3_attested(const Input& input, const state::State& state) {
   }
   std::ranges::sort(not_attested);
   not_attested.erase(std::unique(not_attested.begin(), not_attested.end()), not_attested.end());
-  if (not_attested.empty()) return {"S3", true, std::to_string(used) + " evaluation(s) used by selections, all attested"};
+  if (not_attested.empty())
+    return {"S3", true, std::to_string(used) + " evaluation(s) used by selections, all attested"};
   return {"S3", false,
           "not attested: " + std::to_string(not_attested.size()) + " of " + std::to_string(used) +
-              " used evaluation(s): [" + joined(not_attested, [](const std::string& s) { return s; }) + "]"};
+              " used evaluation(s): [" + joined(not_attested, ", ") + "]"};
 }
 
 }  // namespace
@@ -92,7 +86,8 @@ ProfileTable table() {
               {"S0",
                "The receipt conforms to quintrel-core-v1, and if it declares that profile the declaration names the "
                "evaluated table."},
-              {"S1", "signature_required_kinds includes Candidate, Evaluation, Selection, Retraction, and Requirement."},
+              {"S1",
+               "signature_required_kinds includes Candidate, Evaluation, Selection, Retraction, and Requirement."},
               {"S2",
                "author_keys pins every actor that authored an accepted Candidate, Evaluation, Selection, Retraction, "
                "or Requirement."},

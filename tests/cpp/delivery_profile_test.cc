@@ -80,7 +80,8 @@ struct World {
     return named(name, log.accept(d));
   }
   Id v1_evaluation(const std::string& name, const Id& candidate, const std::string& author) {
-    return named(name, log.accept(draft(Kind::Evaluation, author, EvaluationData{candidate, "tests"}, {use(candidate)})));
+    const Draft d = draft(Kind::Evaluation, author, EvaluationData{candidate, "tests"}, {use(candidate)});
+    return named(name, log.accept(d));
   }
   Id select(const std::string& name, std::vector<Id> chosen, const std::vector<Id>& used,
             std::vector<Id> considered = {}) {
@@ -88,8 +89,8 @@ struct World {
     std::vector<Ref> refs;
     for (const Id& c : chosen) refs.push_back(require(c));
     for (const Id& e : used) refs.push_back(use(e));
-    return named(name, log.accept(draft(Kind::Selection, "user",
-                                        SelectionData{"ship", considered, SelectionOutcome::choose(chosen), {}}, refs)));
+    const SelectionData s{"ship", considered, SelectionOutcome::choose(chosen), {}};
+    return named(name, log.accept(draft(Kind::Selection, "user", s, refs)));
   }
   void retract(const Id& target, const std::string& author) {
     log.accept(draft(Kind::Retraction, author, RetractionData{target, "withdrawn"}, {cause(target)}));
@@ -215,7 +216,7 @@ TEST(DeliveryProfile, Clauses) {
          const Id r = w.request("R");
          const Id optional = w.requirement(r, "style", false);
          const Id c = w.candidate("C", r);
-         w.select("S", {c}, {w.evaluation("E", {c, {optional}, EvaluationOutcomeV2{EvaluationOutcomeV2::Kind::failed}})});
+         w.select("S", {c}, {w.evaluation("E", {c, {optional}, {EvaluationOutcomeV2::Kind::failed}})});
        },
        {"ok D1: {S}: 0 required requirement(s) covered"}},
       {"covered only by a retracted evaluation",
@@ -226,7 +227,8 @@ TEST(DeliveryProfile, Clauses) {
          w.select("S", {s.candidate}, {s.evaluation, both});
          w.retract(both, "system");
        },
-       {"FAIL D1: {S}: uncovered lint", "ok D3: {S}: 2 evaluation(s) bound to the chosen candidate, evidence on the record",
+       {"FAIL D1: {S}: uncovered lint",
+        "ok D3: {S}: 2 evaluation(s) bound to the chosen candidate, evidence on the record",
         "FAIL D7: {S}: unsound, tainted"}},
       {"a failed and a scored evaluation beside a passed one",
        [](World& w) {
@@ -309,7 +311,8 @@ TEST(DeliveryProfile, Clauses) {
     c.build(w);
     Receipt receipt = receipt_of(w.log);
     if (c.edit) c.edit(receipt);
-    expect_rows(validated_profile(receipt, "delivery-receipt-v1"), expected_rows(kMet, c.expect, w.names), delivery_v1::table(), c.name);
+    expect_rows(validated_profile(receipt, "delivery-receipt-v1"), expected_rows(kMet, c.expect, w.names),
+                delivery_v1::table(), c.name);
   }
 }
 

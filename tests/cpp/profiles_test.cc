@@ -34,8 +34,10 @@ TEST(ProfileRecords, TableHashIsPinned) {
     const char* hash;
   } tables[] = {
       {"quintrel-core-v1", core_v1_table(), "651c26e3d5e90f27991c4e9191ac54f0928d70cc9c408d6a4e42e1a6a8e4350e"},
-      {"quintrel-core-signed-v1", signed_v1::table(), "84650e956bcd933eb891188525458a3f15f05f11907e7b64657d5f426beaac6e"},
-      {"delivery-receipt-v1", delivery_v1::table(), "7444cd42f9500fa7de944e4f9a0815a03560a7b8704e63f0cb57c2cb1b34c605"},
+      {"quintrel-core-signed-v1", signed_v1::table(),
+       "84650e956bcd933eb891188525458a3f15f05f11907e7b64657d5f426beaac6e"},
+      {"delivery-receipt-v1", delivery_v1::table(),
+       "7444cd42f9500fa7de944e4f9a0815a03560a7b8704e63f0cb57c2cb1b34c605"},
   };
   for (const auto& t : tables) {
     EXPECT_EQ(base::hex_encode(profile_hash(t.table)), t.hash) << t.id;

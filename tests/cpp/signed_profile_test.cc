@@ -143,7 +143,8 @@ TEST(SignedProfile, Clauses) {
     c.build(w);
     Receipt receipt = receipt_of(w.log);
     if (c.edit) c.edit(receipt);
-    expect_rows(validated_profile(receipt, "quintrel-core-signed-v1"), expected_rows(kMet, c.expect, w.names), signed_v1::table(), c.name);
+    expect_rows(validated_profile(receipt, "quintrel-core-signed-v1"), expected_rows(kMet, c.expect, w.names),
+                signed_v1::table(), c.name);
   }
 }
 
