@@ -2,7 +2,7 @@
 // - a realistic unsigned receipt of about 60 MiB: validation, the strict
 //   receipt reader alone, and RapidJSON's DOM parse; throughput as the
 //   library's bytes per second (in MiB/s) and validation's peak heap against
-//   the receipt's size;
+//   the receipt's size; and validation with the three profiles required;
 // - the same log signed: validation, and the signature checks alone;
 // - a crafted Replace chain with every other Selection retracted, whose
 //   restorations are quadratic by definition, at 25 and 50 MiB: validation's
@@ -13,8 +13,10 @@
 
 #include <cstdio>
 #include <map>
+#include <span>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "heap.h"
 
@@ -221,12 +223,12 @@ void throughput(benchmark::State& st, const Bytes& b) {
   st.counters["records"] = static_cast<double>(b.records);
 }
 
-void validate(benchmark::State& st, const Bytes& b) {
+void validate(benchmark::State& st, const Bytes& b, std::span<const std::string> required = {}) {
   int64_t peak = 0;
   receipt::Report report;
   for (auto _ : st) {
     const int64_t start = bench::start_peak();
-    report = receipt::validate_with_limits(b.receipt, receipt::kStandardLimits);
+    report = receipt::validate_with_profiles(b.receipt, receipt::kStandardLimits, required);
     peak = std::max(peak, bench::peak_since(start));
     if (report.status == receipt::ValidationStatus::Invalid) st.SkipWithError("the receipt is Invalid");
   }
@@ -235,9 +237,17 @@ void validate(benchmark::State& st, const Bytes& b) {
   st.counters["peak_per_size"] = static_cast<double>(peak) / static_cast<double>(b.receipt.size());
   st.counters["restoration_keys"] = static_cast<double>(report.standing.restorations.size());
   st.counters["restoration_pairs"] = static_cast<double>(report.standing.restorations.pairs());
+  size_t clauses_passed = 0;
+  for (const auto& p : report.profiles)
+    for (const auto& c : p.clauses) clauses_passed += c.passed;
+  if (!required.empty()) st.counters["clauses_passed"] = static_cast<double>(clauses_passed);
 }
 
 void Validate(benchmark::State& st) { validate(st, unsigned_receipt()); }
+void ValidateAllProfiles(benchmark::State& st) {
+  static const std::vector<std::string> all = {"quintrel-core-v1", "quintrel-core-signed-v1", "delivery-receipt-v1"};
+  validate(st, unsigned_receipt(), all);
+}
 void StrictReaderAlone(benchmark::State& st) {
   const Bytes& b = unsigned_receipt();
   int64_t peak = 0;
@@ -292,6 +302,7 @@ void ExpandRestorations(benchmark::State& st) {
 }
 
 BENCHMARK(Validate)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
+BENCHMARK(ValidateAllProfiles)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 BENCHMARK(StrictReaderAlone)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 BENCHMARK(RapidJsonDom)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 BENCHMARK(ValidateSigned)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
@@ -307,6 +318,8 @@ int main(int argc, char** argv) {
     const double validate = median("Validate"), reader = median("StrictReaderAlone");
     const double signed_total = median("ValidateSigned"), signatures = median("SignatureChecksAlone");
     std::printf("\nvalidation throughput / strict reader alone: %.2f (target at least 0.5)\n", reader / validate);
+    std::printf("validation with the three profiles required / with none (time): %.2f (target at most 1.3)\n",
+                median("ValidateAllProfiles") / validate);
     std::printf("RapidJSON DOM / strict reader alone (time): %.2f\n", median("RapidJsonDom") / reader);
     std::printf("signed receipt: %.0f ms, of which signature checks %.0f ms (%.0f%%), the rest %.0f ms\n",
                 signed_total, signatures, 100 * signatures / signed_total, signed_total - signatures);

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/hash.h"
 #include "receipt_fixture.h"
 #include "record/evolution_payloads.h"
 
@@ -42,5 +43,46 @@ int main(int argc, char** argv) {
                      {require(next), use(eval), replace(w.selection)}));
   w.log.accept(draft(Kind::Retraction, "provider", record::RetractionData{w.selection, "redo"}, {cause(w.selection)}));
   write("tainted", receipt_of(w.log));
+
+  // A delivery claim: a version 2 evaluation bound to the requirement,
+  // citing the candidate's artifact, and a selection using it; signed by
+  // pinned keys where the stronger profiles ask for it, the three profiles
+  // declared.
+  Log d;
+  d.rules = std::move(d.rules).with_baseline_thresholds();
+  d.rules.max_context_records = 200;
+  d.rules.signature_required_kinds = {Kind::Candidate, Kind::Evaluation, Kind::Selection, Kind::Retraction,
+                                      Kind::Requirement};
+  for (auto [author, seed] : {std::pair{"user", 1}, {"provider", 2}, {"system", 3}})
+    d.rules.author_keys[author] = {signer(seed).public_key()};
+  auto add = [&](Draft draft, uint8_t seed) {
+    draft.signer = &signer(seed);
+    return d.accept(draft);
+  };
+  const Id request = add(draft(Kind::Request, "user", record::RequestData{"ship", base::sha256("scope")}), 1);
+  const Id requirement = add(draft(Kind::Requirement, "user",
+                                   record::RequirementData{"tests", "pass", true, std::nullopt,
+                                                           record::Provenance::user_authored},
+                                   {cause(request)}),
+                             1);
+  const record::ArtifactRef build{"sha256-bytes", base::hex_encode(base::sha256("build")), std::nullopt};
+  record::CandidateData built;
+  built.source.git.tree = std::string(40, 'c');
+  built.artifacts = std::vector{build};
+  const Id candidate = add(draft(Kind::Candidate, "provider", built, {cause(request)}), 2);
+  record::EvaluationDataV2 v2{candidate, "tests"};
+  v2.evaluator = {"ci", std::nullopt, base::sha256("procedure"), base::sha256("input")};
+  v2.evidence = {build};
+  v2.requirements = {requirement};
+  Draft attested = draft(Kind::Evaluation, "system", v2, {use(candidate), use(requirement)});
+  attested.schema = schema("quintrel.evaluation.attested.v1");
+  const Id evaluation = add(attested, 3);
+  add(draft(Kind::Selection, "user",
+            record::SelectionData{"ship", {candidate}, record::SelectionOutcome::choose({candidate}), {}},
+            {require(candidate), use(evaluation)}),
+      1);
+  write("delivery", *receipt::Receipt::with_declared_profiles(
+                        receipt_of(d), std::vector<std::string>{"quintrel-core-v1", "quintrel-core-signed-v1",
+                                                                "delivery-receipt-v1"}));
   return 0;
 }

@@ -54,6 +54,10 @@ void check_report(const Report& r) {
         require(c.detail.find('\n') == std::string::npos, "a detail of two lines");
       }
       require(all == (p.status == profiles::ProfileStatus::Conformant), "status against clauses");
+      const auto table = profiles::profile_table(p.id);
+      require(table && p.hash == profiles::profile_hash(*table), "a known result with another hash");
+      require(table->clauses.size() == p.clauses.size(), "a clause missing");
+      for (size_t i = 0; i < p.clauses.size(); ++i) require(p.clauses[i].id == table->clauses[i].id, "clause order");
     }
   }
   uint64_t restorers = 0;
@@ -98,6 +102,15 @@ std::optional<std::string> with_consistent_ids(receipt::Receipt r) {
   return bytes ? std::optional(std::move(*bytes)) : std::nullopt;
 }
 
+const std::vector<std::string> kRequired = {"quintrel-core-v1", "quintrel-core-signed-v1", "delivery-receipt-v1",
+                                            "unknown"};
+
+// Validation hands the profiles its replay's state; the profiles over the
+// state rebuilt from the records give the same results.
+bool same_when_rebuilt(const receipt::Receipt& parsed, const Report& validated) {
+  return profiles::evaluate_profiles(receipt::profile_input(parsed, validated), kRequired) == validated.profiles;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -107,22 +120,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (!report.problem) {
     // Required profiles add results and change nothing else.
-    static const std::vector<std::string> required = {"quintrel-core-v1", "unknown"};
-    Report with = receipt::validate_with_profiles(bytes, kSmall, required);
+    Report with = receipt::validate_with_profiles(bytes, kSmall, kRequired);
     check_report(with);
     require(with.profiles.size() >= report.profiles.size(), "required profiles dropped results");
+    auto parsed = receipt::Receipt::from_bytes(bytes);
+    require(parsed.has_value(), "validated but does not read");
+    require(same_when_rebuilt(*parsed, with), "the replay's state and the rebuilt one differ");
     with.profiles = report.profiles;
     require(with == report, "required profiles changed the verdict");
 
     // What reads writes back to bytes that read the same and write the same.
-    auto parsed = receipt::Receipt::from_bytes(bytes);
-    require(parsed.has_value(), "validated but does not read");
     if (auto written = parsed->to_bytes()) {
       auto again = receipt::Receipt::from_bytes(*written);
       require(again && *again == *parsed, "written bytes read differently");
       require(again->to_bytes() == written, "writing is not a fixed point");
     }
-    if (auto repaired = with_consistent_ids(*parsed)) check_report(receipt::validate_with_limits(*repaired, kSmall));
+    if (auto repaired = with_consistent_ids(*parsed)) {
+      const Report again = receipt::validate_with_profiles(*repaired, kSmall, kRequired);
+      check_report(again);
+      if (!again.problem) require(same_when_rebuilt(*receipt::Receipt::from_bytes(*repaired), again), "rebuilt");
+    }
   }
   return 0;
 }

@@ -4,23 +4,15 @@
 #include <string>
 
 #include "record/evolution_payloads.h"
-#include "state/build.h"
 
 namespace quintrel::profiles {
 namespace {
 
-using receipt::ValidationStatus;
 using record::Evidence;
 using record::Kind;
 
-std::string joined(const std::set<std::string>& items) {
-  std::string out;
-  for (const auto& item : items) out.append(out.empty() ? "" : ", ").append(one_line(item));
-  return out;
-}
-
-ClauseResult b1_status(const receipt::Report& report) {
-  return {"B1", report.status != ValidationStatus::Invalid, "status " + std::string(base::enum_name(report.status))};
+ClauseResult b1_status(const Verdict& verdict) {
+  return {"B1", !verdict.invalid, "status " + std::string(verdict.status)};
 }
 
 // Membership is enforced per record by the replay; only the count is read.
@@ -59,18 +51,18 @@ ClauseResult b4_context_limit(const verify::VerifierRules& rules) {
 
 ClauseResult b5_authority(const verify::VerifierRules& rules) {
   return {"B5", true,
-          "admin_retraction_actors [" + joined(rules.admin_retraction_actors) + "], reaffirmation_actors [" +
-              joined(rules.reaffirmation_actors) + "]"};
+          "admin_retraction_actors [" + joined(rules.admin_retraction_actors, ", ", one_line) +
+              "], reaffirmation_actors [" + joined(rules.reaffirmation_actors, ", ", one_line) + "]"};
 }
 
 // Counted only for a receipt that is not Invalid and whose state rebuilds.
-ClauseResult b6_bindings(const receipt::Receipt& receipt, const receipt::Report& report) {
+ClauseResult b6_bindings(const Input& input) {
   uint64_t manifest = 0, reported = 0;
-  if (report.status != ValidationStatus::Invalid) {
-    if (auto state = state::build_state_unchecked(receipt.records)) {
-      for (const auto& r : receipt.records) {
+  if (!input.verdict().invalid) {
+    if (const state::State* state = input.state()) {
+      for (const auto& r : input.records()) {
         if (r.kind != Kind::Candidate || !state->accepted_records.contains(r.id)) continue;
-        auto c = base::from_json<record::CandidateData>(base::as_text(r.data));
+        const record::CandidateData* c = input.candidate_data(r);
         if (!c) continue;
         ++(c->source.binding == record::BindingMode::manifest ? manifest : reported);
       }
@@ -101,10 +93,10 @@ ProfileTable core_v1_table() {
           }};
 }
 
-ProfileResult evaluate_core_v1(const receipt::Receipt& receipt, const receipt::Report& report) {
-  const verify::VerifierRules& rules = receipt.rules;
-  return result_of(core_v1_table(), {b1_status(report), b2_author_roles(rules), b3_thresholds(rules),
-                                     b4_context_limit(rules), b5_authority(rules), b6_bindings(receipt, report)});
+ProfileResult evaluate_core_v1(const Input& input) {
+  const verify::VerifierRules& rules = input.rules();
+  return result_of(core_v1_table(), {b1_status(input.verdict()), b2_author_roles(rules), b3_thresholds(rules),
+                                     b4_context_limit(rules), b5_authority(rules), b6_bindings(input)});
 }
 
 }  // namespace quintrel::profiles

@@ -5,9 +5,8 @@
 
 #include <string_view>
 
+#include "profiles/input.h"
 #include "profiles/records.h"
-#include "receipt/receipt.h"
-#include "receipt/report.h"
 
 namespace quintrel::profiles {
 
@@ -15,7 +14,7 @@ inline constexpr std::string_view kCoreV1 = "quintrel-core-v1";
 
 ProfileTable core_v1_table();
 
-// Reads the report's status, the receipt's rules as stored and its records.
-ProfileResult evaluate_core_v1(const receipt::Receipt& receipt, const receipt::Report& report);
+// Reads the verdict's status, the rules as stored and the records.
+ProfileResult evaluate_core_v1(const Input& input);
 
 }  // namespace quintrel::profiles

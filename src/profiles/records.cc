@@ -16,6 +16,8 @@ std::string one_line(std::string_view text) {
   return std::string(text);
 }
 
+std::string short_id(const base::Id& id) { return base::hex_encode(id).substr(0, 12); }
+
 base::Id profile_hash(const ProfileTable& table) { return base::sha256_canonical(table).value_or(base::Id{}); }
 
 ProfileResult result_of(const ProfileTable& table, std::vector<ClauseResult> clauses) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,6 +66,23 @@ inline bool met(const ProfileResult& r) {
 // unchanged, unless it holds a control character (a line feed could forge a
 // line); then in its quoted, escaped form ("{:?}").
 std::string one_line(std::string_view text);
+
+// The items, each written by `write`, with `separator` between them.
+template <class Items, class Write = std::identity>
+std::string joined(const Items& items, std::string_view separator, Write write = {}) {
+  std::string out;
+  bool first = true;
+  for (const auto& item : items) {
+    if (!first) out.append(separator);
+    out.append(write(item));
+    first = false;
+  }
+  return out;
+}
+
+// The first 12 characters of the id's lowercase hexadecimal form, as profile
+// details name records.
+std::string short_id(const base::Id& id);
 
 // The undeclared result of a known table: its id and hash, Conformant exactly
 // when every clause passed.

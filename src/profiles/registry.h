@@ -9,9 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "profiles/input.h"
 #include "profiles/records.h"
-#include "receipt/receipt.h"
-#include "receipt/report.h"
 
 namespace quintrel::profiles {
 
@@ -21,17 +20,20 @@ std::optional<ProfileTable> profile_table(std::string_view id);
 std::optional<ProfileRef> profile_ref(std::string_view id);
 
 // An unknown id gives an Unknown result with no clauses and a zero hash.
-ProfileResult evaluate_profile(std::string_view id, const receipt::Receipt& receipt, const receipt::Report& report);
+ProfileResult evaluate_profile(std::string_view id, const Input& input);
 
 // As evaluate_profile, marked declared, with whether the declaration names
 // the table evaluated (absent for an unknown id). A mismatch changes no
 // clause and no status.
-ProfileResult evaluate_declared(const ProfileRef& declaration, const receipt::Receipt& receipt,
-                                const receipt::Report& report);
+ProfileResult evaluate_declared(const ProfileRef& declaration, const Input& input);
 
 // The receipt's declarations in order, then each required id not already
 // among the results, in the order given.
-std::vector<ProfileResult> evaluate_profiles(const receipt::Receipt& receipt, const receipt::Report& report,
-                                             std::span<const std::string> required);
+std::vector<ProfileResult> evaluate_profiles(const Input& input, std::span<const std::string> required);
+
+// The clause of a stronger profile that requires the core profile met: the
+// receipt's first declaration of it, else the core profile as a fallback,
+// evaluated through this registry.
+ClauseResult core_clause(std::string_view clause_id, const Input& input);
 
 }  // namespace quintrel::profiles

@@ -7,7 +7,6 @@
 
 #include "base/hash.h"
 #include "profiles/registry.h"
-#include "receipt/receipt.h"
 #include "verify/replay.h"
 
 namespace quintrel::receipt {
@@ -80,6 +79,7 @@ base::Digest head_hash(const std::vector<record::Record>& records) {
 struct Validated {
   Report report;
   std::optional<Receipt> receipt;  // kept when no structural problem was found
+  state::State state;              // folded by the replay; empty when it failed
 };
 
 Validated validate(std::string_view bytes, const ValidationLimits& limits) {
@@ -110,7 +110,8 @@ Validated validate(std::string_view bytes, const ValidationLimits& limits) {
   // the replay and back again: the rules, of any size, are never copied.
   auto stored_map = std::exchange(receipt.rules.kind_schema_map,
                                   admitted_kind_schemas(receipt.rules.kind_schema_map, receipt.spec_version));
-  verify::LogVerdict verdict = verify::verify_log(receipt.records, receipt.rules);
+  verify::Replay replay = verify::replay_log(receipt.records, receipt.rules);
+  verify::LogVerdict& verdict = replay.verdict;
   receipt.rules.kind_schema_map = std::move(stored_map);
 
   // The status and what the replay re-derived; the head hash over the ids as stored.
@@ -128,10 +129,16 @@ Validated validate(std::string_view bytes, const ValidationLimits& limits) {
   r.retracted = std::move(verdict.retracted);
   r.tainted = std::move(verdict.tainted);
   r.standing = std::move(verdict.standing);
-  return {std::move(r), std::move(receipt)};
+  return {std::move(r), std::move(receipt), std::move(replay.state)};
 }
 
 }  // namespace
+
+profiles::Input profile_input(const Receipt& receipt, const Report& report, const state::State* replayed) {
+  const profiles::Verdict verdict{report.status == ValidationStatus::Invalid, base::enum_name(report.status),
+                                  report.retracted, report.tainted, report.standing};
+  return profiles::Input(verdict, receipt.rules, receipt.records, receipt.profiles, replayed);
+}
 
 Report validate_with_limits(std::string_view bytes, const ValidationLimits& limits) {
   return validate_with_profiles(bytes, limits, {});
@@ -139,11 +146,15 @@ Report validate_with_limits(std::string_view bytes, const ValidationLimits& limi
 
 // Profiles are evaluated beside the verdict and never change it. The receipt
 // parsed for validation serves them: parsing the same bytes again could only
-// give the same receipt.
+// give the same receipt. So does the replay's state, when the replay passed:
+// it is the state that rebuilding the records would give.
 Report validate_with_profiles(std::string_view bytes, const ValidationLimits& limits,
                               std::span<const std::string> required) {
   Validated v = validate(bytes, limits);
-  if (v.receipt) v.report.profiles = profiles::evaluate_profiles(*v.receipt, v.report, required);
+  if (!v.receipt) return std::move(v.report);
+  const bool replayed = !v.report.reason;
+  v.report.profiles =
+      profiles::evaluate_profiles(profile_input(*v.receipt, v.report, replayed ? &v.state : nullptr), required);
   return std::move(v.report);
 }
 

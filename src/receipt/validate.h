@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "profiles/input.h"
+#include "receipt/receipt.h"
 #include "receipt/report.h"
 
 namespace quintrel::receipt {
@@ -33,5 +35,11 @@ Report validate_with_limits(std::string_view bytes, const ValidationLimits& limi
 // the declared ones followed by each required id not declared.
 Report validate_with_profiles(std::string_view bytes, const ValidationLimits& limits,
                               std::span<const std::string> required);
+
+// What the profiles read of a parsed receipt and of the report validated from
+// it so far, with the state of its successful replay when there is one. All
+// are borrowed and must outlive the input.
+profiles::Input profile_input(const Receipt& receipt, const Report& report,
+                              const state::State* replayed = nullptr);
 
 }  // namespace quintrel::receipt

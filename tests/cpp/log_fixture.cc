@@ -47,7 +47,8 @@ void Log::open() {
 
 log::RecordInput Log::input(const Draft& d) const {
   log::RecordInput in;
-  in.space = in.thread = d.space.value_or(rules.space);
+  in.space = d.space.value_or(rules.space);
+  in.thread = d.thread.value_or(in.space);
   auto role = rules.author_roles.find(d.author);
   in.author = {d.author, d.type.value_or(role != rules.author_roles.end() ? role->second : AuthorType::User), {}};
   in.kind = d.kind;

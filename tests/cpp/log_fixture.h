@@ -62,8 +62,8 @@ inline const record::VerdictData kAccept{record::VerdictResult::Accept, std::nul
 inline const record::VerdictData kReject{record::VerdictResult::Reject, ReasonCode::InvalidPayload};
 
 // A record before the log stamps it. Left unset: the kind's first schema, the
-// author's registered type, the rules' space, and the derived evidence class.
-// The thread is always the space.
+// author's registered type, the rules' space, the space as the thread, and the
+// derived evidence class.
 struct Draft {
   Kind kind = Kind::Request;
   std::string author;
@@ -74,6 +74,7 @@ struct Draft {
   std::optional<Id> space;
   std::optional<Evidence> evidence;
   const record::Ed25519Signer* signer = nullptr;
+  std::optional<Id> thread;
 };
 template <class T>
 Draft draft(Kind kind, std::string author, const T& payload, std::vector<Ref> refs = {}) {

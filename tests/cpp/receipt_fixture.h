@@ -1,10 +1,12 @@
 // A small workflow log and its receipt, shared by the receipt and profile tests.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "log_fixture.h"
+#include "profiles/records.h"
 #include "receipt/receipt.h"
 
 namespace quintrel::fixture {
@@ -22,5 +24,19 @@ Workflow workflow(bool with_requirement = true);
 
 inline receipt::Receipt receipt_of(const Log& log) { return receipt::Receipt::create(log.records(), log.rules); }
 inline std::string bytes_of(const receipt::Receipt& r) { return r.to_bytes().value(); }
+
+// Each clause result as "ok D0: detail" or "FAIL D0: detail".
+std::vector<std::string> clause_lines(const profiles::ProfileResult& result);
+// `rows` (clause lines as above) with each of `changes` in place of the row
+// of its clause id, and every "{name}" replaced by the value of `name`.
+std::vector<std::string> expected_rows(std::vector<std::string> rows, const std::vector<std::string>& changes,
+                                       const std::map<std::string, std::string>& names = {});
+// Expects the result's clause lines to be `rows`, its status to follow them
+// and its hash to be the table's.
+void expect_rows(const profiles::ProfileResult& result, const std::vector<std::string>& rows,
+                 const profiles::ProfileTable& table, const std::string& name);
+// The result of the profile when the receipt is validated under the standard
+// limits with it required (declared or not).
+profiles::ProfileResult validated_profile(const receipt::Receipt& receipt, const std::string& id);
 
 }  // namespace quintrel::fixture

@@ -1,0 +1,60 @@
+"""A receipt declaring the three profiles, validated from Python."""
+import quintrel
+from conftest import SEED
+
+PROFILES = ["quintrel-core-v1", "quintrel-core-signed-v1", "delivery-receipt-v1"]
+HASHES = {
+    "quintrel-core-v1": "651c26e3d5e90f27991c4e9191ac54f0928d70cc9c408d6a4e42e1a6a8e4350e",
+    "quintrel-core-signed-v1": "84650e956bcd933eb891188525458a3f15f05f11907e7b64657d5f426beaac6e",
+    "delivery-receipt-v1": "7444cd42f9500fa7de944e4f9a0815a03560a7b8704e63f0cb57c2cb1b34c605",
+}
+# The Ed25519 public key of SEED.
+ALICE_KEY = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a"
+
+
+def test_receipt_declaring_the_three_profiles(log_dir):
+    rules = quintrel.default_rules({"alice": "user", "bob": "user"}, signed=True, author_keys={"alice": [ALICE_KEY]})
+    w = quintrel.Writer(log_dir, rules, {"alice": SEED})
+    request = w.request("alice", "ship the parser").id
+    assert w.requirement("alice", request, "tests", "the parser has tests").accepted
+    assert w.requirement("bob", request, "docs", "unsigned, so rejected").reason == "SignatureMissing"
+    report = quintrel.validate(w.receipt(profiles=PROFILES))
+
+    clauses = {
+        "quintrel-core-v1": [
+            ("B1", True, "status Clean"),
+            ("B2", True, "2 registered author role(s)"),
+            ("B3", True, "Candidate=Reported, Evaluation=Reported, Selection=Inferred"),
+            ("B4", True, "max_context_records 200"),
+            ("B5", True, "admin_retraction_actors [], reaffirmation_actors []"),
+            ("B6", True, "candidates: 0 manifest-bound, 0 reported"),
+        ],
+        "quintrel-core-signed-v1": [
+            ("S0", True, "quintrel-core-v1: Conformant (declared, declaration matches)"),
+            ("S1", True, "signatures required for Candidate, Evaluation, Selection, Retraction, Requirement"),
+            ("S2", True, "1 pinned author(s) of evolution records: [alice]"),
+            ("S3", True, "0 evaluation(s) used by selections, all attested"),
+        ],
+        "delivery-receipt-v1": [
+            ("D0", False, "no delivery claim: no accepted Selected selection whose used evaluations bind to "
+                          "requirements of exactly one request"),
+        ] + [(f"D{n}", False, "no claim to evaluate") for n in range(1, 8)],
+    }
+    expected = []
+    for name in PROFILES:
+        met = all(passed for _, passed, _ in clauses[name])
+        expected.append({
+            "id": name, "hash": HASHES[name], "status": "Conformant" if met else "NonConformant",
+            "declared": True, "declaration_matches": True, "met": met,
+            "clauses": [{"id": i, "passed": p, "detail": d} for i, p, d in clauses[name]],
+        })
+    assert report.profiles == expected
+
+    lines = []
+    for p in expected:
+        word = "CONFORMANT" if p["met"] else "NON-CONFORMANT"
+        lines.append(f"profile {p['id']}: {word} (declared, declaration matches)")
+        lines.append(f"  hash:          {p['hash']}")
+        lines += [f"  {'ok  ' if c['passed'] else 'FAIL'} {c['id']}: {c['detail']}" for c in p["clauses"]]
+    text = str(report)
+    assert text[text.index("profile "):] == "".join(line + "\n" for line in lines)
