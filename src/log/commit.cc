@@ -1,11 +1,11 @@
 // Committing a record with its Verdict under a commit intent.
 #include <limits>
 
-#include "base/schema.h"
 #include "log/intent.h"
 #include "log/writer.h"
 #include "record/evidence.h"
 #include "record/refs.h"
+#include "record/schema.h"
 #include "state/incremental.h"
 #include "verify/record_checks.h"
 
@@ -21,7 +21,6 @@ LogError json(base::JsonError e) { return LogError::json_error(std::move(e)); }
 
 std::expected<Record, LogError> materialize_verdict(const Record& judged, uint64_t time,
                                                     const record::VerdictData& verdict) {
-  static const Id kVerdictSchema = base::schema_id("quintrel.verdict.v1");
   auto data = base::canonical_json(verdict);
   if (!data) return std::unexpected(json(std::move(data.error())));
   Record v;
@@ -30,7 +29,7 @@ std::expected<Record, LogError> materialize_verdict(const Record& judged, uint64
   v.time = time;
   v.author = {"verifier", record::AuthorType::Verifier, std::nullopt};
   v.kind = record::Kind::Verdict;
-  v.schema = kVerdictSchema;
+  v.schema = record::schema_id(record::Schema::Verdict);
   v.data = base::to_bytes(*data);
   v.refs = {{record::RefType::Cause, judged.id}};
   v.evidence = record::Evidence::Deterministic;

@@ -4,8 +4,8 @@
 // here, and an upgrade's target is checked against the log; what the lineage
 // ids name is the verifier's to judge inside the commit.
 #include "base/json_reader.h"
-#include "base/schema.h"
 #include "manifest/manifest.h"
+#include "record/schema.h"
 #include "writer/writer.h"
 
 namespace quintrel::writer {
@@ -95,7 +95,6 @@ Result<base::Id> manifest_of(const std::string& path) {
 }  // namespace
 
 Result<log::CommitOutcome> Writer::candidate(CandidateArgs args) {
-  static const base::Id kSchema = base::schema_id("quintrel.candidate.v1");
   auto author = resolve_author(args.author);
   if (!author) return std::unexpected(std::move(author.error()));
 
@@ -124,7 +123,7 @@ Result<log::CommitOutcome> Writer::candidate(CandidateArgs args) {
                                 std::move(artifacts)};
   auto bytes = checked_encode(payload);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return do_commit(std::move(*author), kSchema, std::move(*bytes), record::Kind::Candidate,
+  return do_commit(std::move(*author), record::schema_id(record::Schema::Candidate), std::move(*bytes), record::Kind::Candidate,
                    std::move(lineage->refs));
 }
 

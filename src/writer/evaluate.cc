@@ -8,7 +8,7 @@
 
 #include "base/hash.h"
 #include "base/json_reader.h"
-#include "base/schema.h"
+#include "record/schema.h"
 #include "writer/writer.h"
 
 namespace quintrel::writer {
@@ -132,9 +132,6 @@ Result<std::string> extended_payload(EvaluateArgs& a, const base::Id& candidate,
 }  // namespace
 
 Result<log::CommitOutcome> Writer::evaluate(EvaluateArgs args) {
-  static const base::Id kPlain = base::schema_id("quintrel.evaluation.v1");
-  static const base::Id kExtended = base::schema_id("quintrel.evaluation.v2");
-  static const base::Id kAttested = base::schema_id("quintrel.evaluation.attested.v1");
   auto author = resolve_author(args.author);
   if (!author) return std::unexpected(std::move(author.error()));
   auto candidate = parse_id(args.candidate);
@@ -164,7 +161,7 @@ Result<log::CommitOutcome> Writer::evaluate(EvaluateArgs args) {
   }
 
   Result<std::string> bytes;
-  const base::Id* schema = &kPlain;
+  record::Schema schema = record::Schema::Evaluation;
   if (triggers.empty()) {
     if (args.attested)
       return std::unexpected(Refusal::value("attested=True requires the extended shape: give evaluator and basis"));
@@ -174,10 +171,10 @@ Result<log::CommitOutcome> Writer::evaluate(EvaluateArgs args) {
         record::EvaluationData{*candidate, std::move(args.criterion), std::move(args.procedure), plain});
   } else {
     bytes = extended_payload(args, *candidate, *outcome, std::move(requirements));
-    schema = args.attested ? &kAttested : &kExtended;
+    schema = args.attested ? record::Schema::EvaluationAttested : record::Schema::EvaluationV2;
   }
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return do_commit(std::move(*author), *schema, std::move(*bytes), record::Kind::Evaluation, std::move(refs));
+  return do_commit(std::move(*author), record::schema_id(schema), std::move(*bytes), record::Kind::Evaluation, std::move(refs));
 }
 
 }  // namespace quintrel::writer

@@ -1,13 +1,12 @@
 // The simplest verbs: a Request, and a Retraction of a committed record.
 // Neither checks more than its arguments' form; who may request or retract
 // what is the verifier's to judge inside the commit.
-#include "base/schema.h"
+#include "record/schema.h"
 #include "writer/writer.h"
 
 namespace quintrel::writer {
 
 Result<log::CommitOutcome> Writer::request(RequestArgs args) {
-  static const base::Id kSchema = base::schema_id("quintrel.request.v1");
   auto author = resolve_author(args.author);
   if (!author) return std::unexpected(std::move(author.error()));
   // One writer works in one thread, so a request's scope is the space and it
@@ -15,11 +14,10 @@ Result<log::CommitOutcome> Writer::request(RequestArgs args) {
   record::RequestData payload{std::move(args.objective), rules().space, {}, std::nullopt};
   auto bytes = checked_encode(payload);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return do_commit(std::move(*author), kSchema, std::move(*bytes), record::Kind::Request, {});
+  return do_commit(std::move(*author), record::schema_id(record::Schema::Request), std::move(*bytes), record::Kind::Request, {});
 }
 
 Result<log::CommitOutcome> Writer::retract(RetractArgs args) {
-  static const base::Id kSchema = base::schema_id("quintrel.retraction.v1");
   auto author = resolve_author(args.author);
   if (!author) return std::unexpected(std::move(author.error()));
   auto target = parse_id(args.target);
@@ -27,7 +25,7 @@ Result<log::CommitOutcome> Writer::retract(RetractArgs args) {
   record::RetractionData payload{*target, std::move(args.reason)};
   auto bytes = checked_encode(payload);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return do_commit(std::move(*author), kSchema, std::move(*bytes), record::Kind::Retraction,
+  return do_commit(std::move(*author), record::schema_id(record::Schema::Retraction), std::move(*bytes), record::Kind::Retraction,
                    {{record::RefType::Cause, *target}});
 }
 

@@ -3,7 +3,7 @@
 // author's role and the provenance that role may state. Key uniqueness is the
 // verifier's to judge inside the commit.
 #include "base/json_reader.h"
-#include "base/schema.h"
+#include "record/schema.h"
 #include "writer/writer.h"
 
 namespace quintrel::writer {
@@ -40,7 +40,6 @@ Result<Provenance> provenance_for(const record::Author& author, const std::optio
 }  // namespace
 
 Result<log::CommitOutcome> Writer::requirement(RequirementArgs args) {
-  static const base::Id kSchema = base::schema_id("quintrel.requirement.v1");
   auto author = resolve_author(args.author);
   if (!author) return std::unexpected(std::move(author.error()));
 
@@ -62,7 +61,7 @@ Result<log::CommitOutcome> Writer::requirement(RequirementArgs args) {
                                   std::move(args.expected_evidence), *provenance};
   auto bytes = checked_encode(payload);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return do_commit(std::move(*author), kSchema, std::move(*bytes), record::Kind::Requirement,
+  return do_commit(std::move(*author), record::schema_id(record::Schema::Requirement), std::move(*bytes), record::Kind::Requirement,
                    {{record::RefType::Cause, *request}});
 }
 

@@ -3,7 +3,7 @@
 // reaffirmation of a prior Selection. Only the form of the ids and the
 // arguments the outcome needs are checked here; what the ids name is the
 // verifier's to judge inside the commit.
-#include "base/schema.h"
+#include "record/schema.h"
 #include "writer/writer.h"
 
 namespace quintrel::writer {
@@ -29,7 +29,6 @@ Result<record::SelectionOutcome> chosen(const SelectArgs& args, std::vector<reco
 }  // namespace
 
 Result<log::CommitOutcome> Writer::select(SelectArgs args) {
-  static const base::Id kSchema = base::schema_id("quintrel.selection.v1");
   auto author = resolve_author(args.author);
   if (!author) return std::unexpected(std::move(author.error()));
   if (args.consider.empty()) return std::unexpected(Refusal::value("consider requires at least one candidate id"));
@@ -52,7 +51,7 @@ Result<log::CommitOutcome> Writer::select(SelectArgs args) {
                                 std::move(args.rationale)};
   auto bytes = checked_encode(payload);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return do_commit(std::move(*author), kSchema, std::move(*bytes), record::Kind::Selection, std::move(refs));
+  return do_commit(std::move(*author), record::schema_id(record::Schema::Selection), std::move(*bytes), record::Kind::Selection, std::move(refs));
 }
 
 }  // namespace quintrel::writer
