@@ -13,7 +13,7 @@
 #include "base/hash.h"
 #include "base/mem_file_system.h"
 #include "base/schema.h"
-#include "log/writer.h"
+#include "log/log_writer.h"
 #include "record/activity_payloads.h"
 #include "record/evolution_payloads.h"
 #include "record/sign.h"

@@ -25,7 +25,7 @@
 #include <utility>
 
 #include "convert.h"
-#include "log/writer.h"
+#include "log/log_writer.h"
 #include "params.h"
 #include "views.h"
 #include "writer/writer.h"

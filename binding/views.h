@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "log/writer.h"
+#include "log/log_writer.h"
 #include "queries/queries.h"
 #include "receipt/receipt.h"
 #include "receipt/report.h"

@@ -2,7 +2,7 @@
 #include <limits>
 
 #include "log/intent.h"
-#include "log/writer.h"
+#include "log/log_writer.h"
 #include "record/evidence.h"
 #include "record/refs.h"
 #include "record/schema.h"

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "log/intent.h"
-#include "log/writer.h"
+#include "log/log_writer.h"
 #include "verify/record_checks.h"
 #include "verify/replay.h"
 

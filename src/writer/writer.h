@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "base/codec.h"
-#include "log/writer.h"
+#include "log/log_writer.h"
 #include "queries/queries.h"
 #include "record/evolution_payloads.h"
 #include "record/record.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/mem_file_system.h"
-#include "log/writer.h"
+#include "log/log_writer.h"
 #include "record/activity_payloads.h"
 #include "record/record.h"
 #include "record/sign.h"

@@ -116,8 +116,13 @@ struct HandWrittenLog {
     const auto rules = base::from_json<verify::VerifierRules>(rules_json()).value();
     auto log = log::LogWriter::open(dir, rules).value();
     auto commit = [&](record::Kind kind, const char* schema, std::string payload, std::vector<record::Ref> refs) {
-      log::RecordInput input{{"alice", AuthorType::User, std::nullopt}, base::to_bytes(payload), std::move(refs),
-                             rules.space, rules.space, base::schema_id(schema), kind};
+      log::RecordInput input;
+      input.author = {"alice", AuthorType::User, std::nullopt};
+      input.data = base::to_bytes(payload);
+      input.refs = std::move(refs);
+      input.space = input.thread = rules.space;
+      input.schema = base::schema_id(schema);
+      input.kind = kind;
       return log.commit(std::move(input), rules, log.state()).value();
     };
     unreadable = commit(record::Kind::Candidate, "quintrel.candidate.v1", "{\"basis\":\"root\"}", {}).id;
