@@ -40,13 +40,11 @@ class FaultyFileSystem final : public FileSystem {
   std::vector<Op>& calls() { return calls_; }
 
   IoResult<int> open(const std::string& path, OpenMode mode) override {
-    if (auto e = hit(Op::Open)) return std::unexpected(*e);
-    return inner_.open(path, mode);
+    return pass(Op::Open, [&] { return inner_.open(path, mode); });
   }
   IoResult<void> close(int file) override { return inner_.close(file); }
   IoResult<size_t> read_at(int file, uint64_t offset, std::span<char> out) override {
-    if (auto e = hit(Op::Read)) return std::unexpected(*e);
-    return inner_.read_at(file, offset, out);
+    return pass(Op::Read, [&] { return inner_.read_at(file, offset, out); });
   }
   IoResult<size_t> write(int file, std::string_view data) override {
     calls_.push_back(Op::Write);
@@ -59,42 +57,33 @@ class FaultyFileSystem final : public FileSystem {
   }
   IoResult<uint64_t> seek_end(int file) override { return inner_.seek_end(file); }
   IoResult<uint64_t> size(int file) override { return inner_.size(file); }
-  IoResult<void> sync(int file) override {
-    if (auto e = hit(Op::Sync)) return std::unexpected(*e);
-    return inner_.sync(file);
-  }
+  IoResult<void> sync(int file) override { return pass(Op::Sync, [&] { return inner_.sync(file); }); }
   IoResult<void> truncate(int file, uint64_t size) override {
-    if (auto e = hit(Op::Truncate)) return std::unexpected(*e);
-    return inner_.truncate(file, size);
+    return pass(Op::Truncate, [&] { return inner_.truncate(file, size); });
   }
-  IoResult<void> lock(int file) override {
-    if (auto e = hit(Op::Lock)) return std::unexpected(*e);
-    return inner_.lock(file);
-  }
+  IoResult<void> lock(int file) override { return pass(Op::Lock, [&] { return inner_.lock(file); }); }
   IoResult<void> make_dir(const std::string& path) override {
-    if (auto e = hit(Op::MakeDir)) return std::unexpected(*e);
-    return inner_.make_dir(path);
+    return pass(Op::MakeDir, [&] { return inner_.make_dir(path); });
   }
   IoResult<void> sync_dir(const std::string& path) override {
-    if (auto e = hit(Op::SyncDir)) return std::unexpected(*e);
-    return inner_.sync_dir(path);
+    return pass(Op::SyncDir, [&] { return inner_.sync_dir(path); });
   }
   IoResult<void> rename(const std::string& from, const std::string& to) override {
-    if (auto e = hit(Op::Rename)) return std::unexpected(*e);
-    return inner_.rename(from, to);
+    return pass(Op::Rename, [&] { return inner_.rename(from, to); });
   }
   IoResult<void> remove(const std::string& path) override {
-    if (auto e = hit(Op::Remove)) return std::unexpected(*e);
-    return inner_.remove(path);
+    return pass(Op::Remove, [&] { return inner_.remove(path); });
   }
   IoResult<PathType> stat(const std::string& path) override { return inner_.stat(path); }
 
  private:
-  std::optional<IoError> hit(Op op) {
+  // Records the call, then fails it if it is the armed one.
+  template <class F>
+  auto pass(Op op, F&& call) -> decltype(call()) {
     calls_.push_back(op);
-    if (!fault_ || fault_->op != op || ++seen_ != fault_->nth) return std::nullopt;
+    if (!fault_ || fault_->op != op || ++seen_ != fault_->nth) return call();
     struck_ = true;
-    return os_error(fault_->code);
+    return std::unexpected(os_error(fault_->code));
   }
 
   FileSystem& inner_;

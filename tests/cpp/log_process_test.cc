@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <random>
 
-#include "base/schema.h"
 #include "log_fixture.h"
 #include "record/evolution_payloads.h"
 #include "temp_dir.h"
@@ -61,18 +60,16 @@ TEST(LogLock, OneWriterPerDirectory) {
 // every third signed, every fifth by an unknown author (rejected), each
 // using the one before.
 [[noreturn]] void commit_forever(const std::string& dir, int out, int round) {
-  const auto rules = test_rules();
+  const Log shape;  // builds the inputs
+  const auto& rules = shape.rules;
   auto w = LogWriter::open(dir, rules);
   if (!w) ::_exit(3);
   std::optional<Id> last;
   for (int i = 0;; ++i) {
-    log::RecordInput in;
-    in.author = {i % 5 == 4 ? "nobody" : "user", AuthorType::User, std::nullopt};
-    in.data = base::to_bytes(json(record::RequestData{std::to_string(round) + "-" + std::to_string(i), rules.space}));
-    if (last) in.refs = {use(*last)};
-    in.space = in.thread = rules.space;
-    in.schema = base::schema_id("quintrel.request.v1");
-    in.kind = Kind::Request;
+    const std::string objective = std::to_string(round) + "-" + std::to_string(i);
+    log::RecordInput in = shape.input(draft(Kind::Request, i % 5 == 4 ? "nobody" : "user",
+                                            record::RequestData{objective, rules.space},
+                                            last ? std::vector{use(*last)} : std::vector<Ref>{}));
     auto out_id = i % 3 == 2 ? w->commit_signed(std::move(in), rules, w->state(), signer(1))
                              : w->commit(std::move(in), rules, w->state());
     if (!out_id) ::_exit(4);

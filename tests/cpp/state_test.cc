@@ -150,16 +150,10 @@ TEST(StateRetraction, CleanupsReleaseOnlyWhatTheTargetHolds) {
   apply_all(s, {retract(33, 3), retract(34, 4), retract(35, 5), retract(38, 8)});
   EXPECT_TRUE(s.active_capabilities.empty() && s.valid_approvals.empty() && s.class_approvals.empty() &&
               s.requirement_keys.empty());
-}
-
-TEST(StateRetraction, RepeatedRetractionKeepsANewerRequirementsKey) {
-  State s;
-  apply_all(s, {make_record(2, Kind::Requirement, requirement("k"), {cause(1)}), retract(30, 2)});
-  EXPECT_TRUE(s.requirement_keys.empty());
-  // 2 gave the key up; retracting it again must not free the key 3 holds.
-  apply_all(s, {make_record(3, Kind::Requirement, requirement("k"), {cause(1)}), retract(31, 2)});
-  EXPECT_EQ(s.requirement_keys, (base::IdMap<std::set<std::string>>{{id_of(1), {"k"}}}));
-  apply_all(s, {retract(32, 3)});
+  // 8 gave the key up; retracting it again must not free the key 20 now holds.
+  apply_all(s, {make_record(20, Kind::Requirement, requirement("j"), {cause(1)}), retract(39, 8)});
+  EXPECT_EQ(s.requirement_keys, (base::IdMap<std::set<std::string>>{{id_of(1), {"j"}}}));
+  apply_all(s, {retract(40, 20)});
   EXPECT_TRUE(s.requirement_keys.empty());
 }
 

@@ -1,10 +1,9 @@
 // The writing verbs over a real log directory: refusals before anything is
-// written, in the order the checks run, and a receipt of what they commit;
-// upgrades over a log no verb would write.
+// written, and a receipt of what they commit; upgrades over a log no verb
+// would write.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "base/hash.h"
 #include "base/schema.h"
@@ -28,41 +27,18 @@ std::string rules_json() {
 
 std::string refusal(const Result<log::CommitOutcome>& r) { return r ? "committed" : r.error().message; }
 
-TEST(Writer, RefusalsInTheOrderOfTheChecksWriteNothing) {
+TEST(Writer, RefusalsWriteNothing) {
   TempDir t;
   auto w = Writer::open(t.path + "/log", rules_json(), {});
   ASSERT_TRUE(w) << w.error().message;
   auto request = w->request({"alice", "build it"});
   ASSERT_TRUE(request && request->accepted);
   const std::string req = base::hex_encode(request->id);
-  const std::string missing(64, 'a');
-
-  struct Row {
-    std::function<Result<log::CommitOutcome>(Writer&)> call;
-    std::string message;
-  };
-  const Row rows[] = {
-      {[](Writer& w) { return w.request({"Alice", "x"}); },
-       "author \"Alice\" is not registered in the rules' author_roles"},
-      {[](Writer& w) { return w.retract({"mallory", "bad", ""}); },
-       "author \"mallory\" is not registered in the rules' author_roles"},
-      {[](Writer& w) { return w.retract({"alice", "bad\n", ""}); }, "invalid record id \"bad\\n\""},
-      {[&](Writer& w) { return w.requirement({"exec", "bad", "", ""}); }, "invalid record id \"bad\""},
-      {[&](Writer& w) { return w.requirement({"exec", missing, "", ""}); },
-       "request \"" + missing + "\" is not an accepted Request in this log"},
-      {[&](Writer& w) { return w.requirement({"exec", req, "", "d"}); }, "key and description must be non-empty"},
-      {[&](Writer& w) { return w.requirement({"exec", req, "k", "d", true, {}, "x"}); },
-       "author \"exec\" has role Executor, which cannot author a Requirement"},
-      {[&](Writer& w) { return w.requirement({"bot", req, "k", "d", true, {}, "user-authored"}); },
-       "provenance \"user_authored\" cannot be authored by \"bot\" (role Provider): provenance is bound to the "
-       "author's role"},
-      {[&](Writer& w) { return w.requirement({"alice", req, "k", "d", true, {}, "derived "}); },
-       "invalid provenance \"derived \" (expected user_authored or derived)"},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(refusal(row.call(*w)), row.message);
-    EXPECT_EQ(w->records().size(), 2u);
-  }
+  // The binding's tests walk every check in order; these are texts they do not meet.
+  EXPECT_EQ(refusal(w->retract({"alice", "bad\n", ""})), "invalid record id \"bad\\n\"");
+  EXPECT_EQ(refusal(w->requirement({"alice", req, "k", "d", true, {}, "derived "})),
+            "invalid provenance \"derived \" (expected user_authored or derived)");
+  EXPECT_EQ(w->records().size(), 2u);
 }
 
 TEST(Writer, RulesAndSignersAreCheckedBeforeTheDirectoryIsTouched) {
@@ -74,12 +50,7 @@ TEST(Writer, RulesAndSignersAreCheckedBeforeTheDirectoryIsTouched) {
   };
   SignerKeys ghost{{"ghost", {}}, {"alice", {SignerKey::Form::Bytes, "", std::vector<uint8_t>(31)}}};
   EXPECT_EQ(message("{", ghost), "invalid rules JSON: EOF while parsing an object at line 1 column 1");
-  EXPECT_EQ(message(rules_json(), ghost), "signer for \"alice\": expected exactly 32 bytes");
-  ghost.erase("alice");
-  EXPECT_EQ(message(rules_json(), ghost), "signer \"ghost\" is not registered in the rules' author_roles");
-  EXPECT_EQ(message(rules_json(), {{"alice", {SignerKey::Form::Text, std::string(64, 'A'), {}}}}),
-            "signer for \"alice\": expected 64 hex characters or 32 bytes");
-  EXPECT_EQ(message(rules_json(), {{"alice", {}}}), "signer for \"alice\": expected a hex string or bytes");
+  EXPECT_EQ(message(rules_json(), ghost), "signer for \"alice\": expected exactly 32 bytes");  // in name order
   EXPECT_FALSE(std::filesystem::exists(dir));
 }
 
@@ -94,7 +65,6 @@ TEST(Writer, WhatTheVerbsCommitValidates) {
   EXPECT_TRUE(w->requirement({"bot", req, "k", "d"})->accepted);
   auto duplicate = w->requirement({"bot", req, "k", "d"});
   EXPECT_EQ(duplicate->reason, record::ReasonCode::RequirementInvalid);
-  EXPECT_FALSE(w->retract({"bob", req, "not bob's"})->accepted);
   EXPECT_TRUE(w->retract({"alice", req, "wrong"})->accepted);
   EXPECT_TRUE(w->records().front().author.signature.has_value());
   EXPECT_EQ(w->head(), w->records().back().id);
