@@ -133,10 +133,3 @@ def test_reading_checks_nothing_but_the_form(receipt):
     (record, *_) = quintrel.read(edited(receipt, tamper)).records
     assert record.id == "07" * 32 and record.signed
     assert record.payload_json == "\ufffda\ufffdb"
-
-
-@pytest.mark.parametrize("cls", ["Report", "Receipt", "Record", "Commit"])
-def test_views_are_made_only_by_the_module(cls):
-    with pytest.raises(TypeError) as e:
-        getattr(quintrel, cls)()
-    assert str(e.value) == f"cannot create 'quintrel.{cls}' instances"
