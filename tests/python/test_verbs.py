@@ -5,7 +5,7 @@ import json
 
 import pytest
 
-from conftest import MISSING
+from conftest import MISSING, record_of, refs_of, refused
 
 SPACE = list(hashlib.sha256(b"quintrel.default_space.v1").digest())
 NOT_REGISTERED = "author {} is not registered in the rules' author_roles"
@@ -16,8 +16,7 @@ INVALID = "invalid provenance {} (expected user_authored or derived)"
 
 
 def payload(writer, commit_id):
-    (record,) = [r for r in writer.records if r.id == commit_id]
-    return json.loads(record.payload_json)
+    return json.loads(record_of(writer, commit_id).payload_json)
 
 
 @pytest.fixture
@@ -25,18 +24,11 @@ def request_id(writer):
     return writer.request("alice", "build it").id
 
 
-def refused(call, error=ValueError):
-    with pytest.raises(error) as e:
-        call()
-    return str(e.value)
-
-
 # (call, message); `req` is an accepted Request's id. Rows that fail two
 # checks at once pin which comes first.
 VALUE_ROWS = [
     (lambda w, req: w.request("mallory", "x"), NOT_REGISTERED.format('"mallory"')),
     (lambda w, req: w.request("Alice", "x"), NOT_REGISTERED.format('"Alice"')),
-    (lambda w, req: w.request(" alice", "x"), NOT_REGISTERED.format('" alice"')),
     (lambda w, req: w.retract("mallory", "XYZ", "r"), NOT_REGISTERED.format('"mallory"')),
     (lambda w, req: w.retract("alice", MISSING.upper(), "r"), f'invalid record id "{MISSING.upper()}"'),
     (lambda w, req: w.retract("alice", 'a"\\', "r"), 'invalid record id "a\\"\\\\"'),
@@ -114,8 +106,7 @@ def test_retractions(writer, request_id):
     assert writer.retract("alice", theirs.id, "alice is an admin").accepted
     own = writer.retract("alice", request_id, "wrong")
     assert own.accepted
-    refs = [r.refs for r in writer.records if r.id == own.id][0]
-    assert refs == [{"type": "Cause", "target": request_id}]
+    assert refs_of(writer, own.id) == [("Cause", request_id)]
     assert not writer.retract("alice", own.id, "a retraction stays").accepted
 
 
@@ -131,8 +122,7 @@ def test_requirement_payloads(writer, request_id):
         "required": False}
     c = writer.requirement(author="bot", request=request_id, key="k3", description="d")
     assert c.accepted and payload(writer, c.id)["provenance"] == "derived"
-    refs = [r.refs for r in writer.records if r.id == c.id][0]
-    assert refs == [{"type": "Cause", "target": request_id}]
+    assert refs_of(writer, c.id) == [("Cause", request_id)]
 
 
 def test_requirement_needs_an_accepted_request(writer, request_id):
@@ -165,16 +155,3 @@ def test_a_class_named_like_numpys_bool_is_no_bool(writer, request_id):
     fake = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
     with pytest.raises(TypeError, match="argument 'required' must be bool, not bool_"):
         writer.requirement("alice", request_id, "k", "d", required=fake())
-
-
-def test_signed_authors_sign_and_others_do_not(log_dir):
-    import quintrel
-    from conftest import SEED
-    rules = quintrel.default_rules({"alice": "user", "bob": "user"}, signed=True)
-    w = quintrel.Writer(log_dir, rules, {"alice": SEED})
-    req = w.request("bob", "requests need no signature").id
-    signed = w.requirement("alice", req, "k", "d")
-    unsigned = w.requirement("bob", req, "k2", "d")
-    assert signed.accepted and (unsigned.accepted, unsigned.reason) == (False, "SignatureMissing")
-    by_id = {r.id: r.signed for r in w.records}
-    assert (by_id[req], by_id[signed.id], by_id[unsigned.id]) == (False, True, False)
