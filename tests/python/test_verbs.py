@@ -94,18 +94,12 @@ def test_request_payload_and_rejection(writer):
 
 
 def test_retractions(writer, request_id):
-    verdict = writer.records[1].id
+    # who may retract what is the verifier's to judge; here, what the verb commits
     missing = writer.retract("alice", MISSING, "")
     assert (missing.accepted, missing.reason) == (False, "RefUnresolved")
     assert payload(writer, missing.id) == {"reason": "", "target_id": list(bytes.fromhex(MISSING))}
-    assert not writer.retract("alice", verdict, "no").accepted
-    assert not writer.retract("bob", request_id, "not mine").accepted
-    theirs = writer.request("bob", "bob's")
-    assert writer.retract("alice", theirs.id, "alice is an admin").accepted
     own = writer.retract("alice", request_id, "wrong")
-    assert own.accepted
-    assert refs_of(writer, own.id) == [("Cause", request_id)]
-    assert not writer.retract("alice", own.id, "a retraction stays").accepted
+    assert own.accepted and refs_of(writer, own.id) == [("Cause", request_id)]
 
 
 def test_requirement_payloads(writer, request_id):
@@ -128,14 +122,6 @@ def test_requirement_needs_an_accepted_request(writer, request_id):
     requirement = writer.requirement("alice", request_id, "k", "d").id
     for target in (rejected, requirement):
         assert refused(lambda: writer.requirement("alice", target, "k", "d")) == NOT_ACCEPTED.format(f'"{target}"')
-
-
-def test_duplicate_keys_until_retracted(writer, request_id):
-    first = writer.requirement("alice", request_id, "k", "d")
-    again = writer.requirement("alice", request_id, "k", "d")
-    assert (again.accepted, again.reason) == (False, "RequirementInvalid")
-    assert writer.retract("alice", first.id, "superseded").accepted
-    assert writer.requirement("alice", request_id, "k", "d").accepted
 
 
 def test_numpy_bools_are_bools(writer, request_id):
