@@ -24,7 +24,6 @@ def art(scheme, digest, name=None):
 
 
 @pytest.mark.parametrize("given, stored", [
-    ([], []),
     ([SHA + ":a:b:c", SHA + ":"], [art("sha256-bytes", "c" * 64, ""), art("sha256-bytes", "c" * 64, "a:b:c")]),
     # descending in, ascending out; a nameless entry before a named one; a
     # repeat given as text and as a dict (extra keys ignored) kept once

@@ -149,14 +149,6 @@ def test_extended_and_attested_evaluations(writer, ids):
         assert json.loads(record_of(writer, c.id).payload_json)["outcome"] == outcome
 
 
-def test_numpy_bools_are_bools(writer, ids):
-    np = pytest.importorskip("numpy")
-    c = writer.evaluate("alice", ids["cand"], "t", passed=np.bool_(True), failed=np.bool_(False))
-    assert json.loads(record_of(writer, c.id).payload_json)["outcome"] == "passed"
-    c = writer.select("alice", "o", [ids["cand"]], none=np.True_)
-    assert json.loads(record_of(writer, c.id).payload_json)["outcome"] == "none"
-
-
 SELECT_ROWS = [
     ({"author": "mallory", "consider": []}, 'author "mallory" is not registered in the rules\' author_roles'),
     ({"consider": [], "choose": ["bad"], "none": True}, "consider requires at least one candidate id"),

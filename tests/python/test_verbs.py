@@ -5,7 +5,7 @@ import json
 
 import pytest
 
-from conftest import MISSING
+from conftest import MISSING, record_of, refs_of, refused
 
 SPACE = list(hashlib.sha256(b"quintrel.default_space.v1").digest())
 NOT_REGISTERED = "author {} is not registered in the rules' author_roles"
@@ -16,8 +16,7 @@ INVALID = "invalid provenance {} (expected user_authored or derived)"
 
 
 def payload(writer, commit_id):
-    (record,) = [r for r in writer.records if r.id == commit_id]
-    return json.loads(record.payload_json)
+    return json.loads(record_of(writer, commit_id).payload_json)
 
 
 @pytest.fixture
@@ -25,18 +24,11 @@ def request_id(writer):
     return writer.request("alice", "build it").id
 
 
-def refused(call, error=ValueError):
-    with pytest.raises(error) as e:
-        call()
-    return str(e.value)
-
-
 # (call, message); `req` is an accepted Request's id. Rows that fail two
 # checks at once pin which comes first.
 VALUE_ROWS = [
     (lambda w, req: w.request("mallory", "x"), NOT_REGISTERED.format('"mallory"')),
     (lambda w, req: w.request("Alice", "x"), NOT_REGISTERED.format('"Alice"')),
-    (lambda w, req: w.request(" alice", "x"), NOT_REGISTERED.format('" alice"')),
     (lambda w, req: w.retract("mallory", "XYZ", "r"), NOT_REGISTERED.format('"mallory"')),
     (lambda w, req: w.retract("alice", MISSING.upper(), "r"), f'invalid record id "{MISSING.upper()}"'),
     (lambda w, req: w.retract("alice", 'a"\\', "r"), 'invalid record id "a\\"\\\\"'),
@@ -79,8 +71,6 @@ TYPE_ROWS = [
     # conversion, in signature order, comes before every value check
     (lambda w: w.requirement("mallory", "bad", "", "", required=1),
      "Writer.requirement() argument 'required' must be bool, not int"),
-    (lambda w: w.requirement("alice", "bad", "k", "d", required=None),
-     "Writer.requirement() argument 'required' must be bool, not NoneType"),
     (lambda w: w.requirement("alice", "bad", "k", "d", expected_evidence=1, provenance=2),
      "Writer.requirement() argument 'expected_evidence' must be str, not int"),
 ]
@@ -104,19 +94,12 @@ def test_request_payload_and_rejection(writer):
 
 
 def test_retractions(writer, request_id):
-    verdict = writer.records[1].id
+    # who may retract what is the verifier's to judge; here, what the verb commits
     missing = writer.retract("alice", MISSING, "")
     assert (missing.accepted, missing.reason) == (False, "RefUnresolved")
     assert payload(writer, missing.id) == {"reason": "", "target_id": list(bytes.fromhex(MISSING))}
-    assert not writer.retract("alice", verdict, "no").accepted
-    assert not writer.retract("bob", request_id, "not mine").accepted
-    theirs = writer.request("bob", "bob's")
-    assert writer.retract("alice", theirs.id, "alice is an admin").accepted
     own = writer.retract("alice", request_id, "wrong")
-    assert own.accepted
-    refs = [r.refs for r in writer.records if r.id == own.id][0]
-    assert refs == [{"type": "Cause", "target": request_id}]
-    assert not writer.retract("alice", own.id, "a retraction stays").accepted
+    assert own.accepted and refs_of(writer, own.id) == [("Cause", request_id)]
 
 
 def test_requirement_payloads(writer, request_id):
@@ -131,8 +114,7 @@ def test_requirement_payloads(writer, request_id):
         "required": False}
     c = writer.requirement(author="bot", request=request_id, key="k3", description="d")
     assert c.accepted and payload(writer, c.id)["provenance"] == "derived"
-    refs = [r.refs for r in writer.records if r.id == c.id][0]
-    assert refs == [{"type": "Cause", "target": request_id}]
+    assert refs_of(writer, c.id) == [("Cause", request_id)]
 
 
 def test_requirement_needs_an_accepted_request(writer, request_id):
@@ -142,20 +124,10 @@ def test_requirement_needs_an_accepted_request(writer, request_id):
         assert refused(lambda: writer.requirement("alice", target, "k", "d")) == NOT_ACCEPTED.format(f'"{target}"')
 
 
-def test_duplicate_keys_until_retracted(writer, request_id):
-    first = writer.requirement("alice", request_id, "k", "d")
-    again = writer.requirement("alice", request_id, "k", "d")
-    assert (again.accepted, again.reason) == (False, "RequirementInvalid")
-    assert writer.retract("alice", first.id, "superseded").accepted
-    assert writer.requirement("alice", request_id, "k", "d").accepted
-
-
 def test_numpy_bools_are_bools(writer, request_id):
     np = pytest.importorskip("numpy")
     c = writer.requirement("alice", request_id, "k", "d", required=np.bool_(False))
     assert payload(writer, c.id)["required"] is False
-    c = writer.requirement("alice", request_id, "k2", "d", required=np.array([True])[0])
-    assert payload(writer, c.id)["required"] is True
     for value in (np.int64(1), np.array(True)):
         with pytest.raises(TypeError, match="argument 'required' must be bool"):
             writer.requirement("alice", request_id, "k3", "d", required=value)
@@ -165,16 +137,3 @@ def test_a_class_named_like_numpys_bool_is_no_bool(writer, request_id):
     fake = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
     with pytest.raises(TypeError, match="argument 'required' must be bool, not bool_"):
         writer.requirement("alice", request_id, "k", "d", required=fake())
-
-
-def test_signed_authors_sign_and_others_do_not(log_dir):
-    import quintrel
-    from conftest import SEED
-    rules = quintrel.default_rules({"alice": "user", "bob": "user"}, signed=True)
-    w = quintrel.Writer(log_dir, rules, {"alice": SEED})
-    req = w.request("bob", "requests need no signature").id
-    signed = w.requirement("alice", req, "k", "d")
-    unsigned = w.requirement("bob", req, "k2", "d")
-    assert signed.accepted and (unsigned.accepted, unsigned.reason) == (False, "SignatureMissing")
-    by_id = {r.id: r.signed for r in w.records}
-    assert (by_id[req], by_id[signed.id], by_id[unsigned.id]) == (False, True, False)

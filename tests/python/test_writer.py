@@ -8,7 +8,7 @@ import pathlib
 import pytest
 
 import quintrel
-from conftest import SEED, ZERO, run_on_thread
+from conftest import SEED, ZERO, refused, run_on_thread
 
 UNSIGNED = "signer for \"alice\": expected 64 hex characters or 32 bytes"
 NOT_32 = "signer for \"alice\": expected exactly 32 bytes"
@@ -58,7 +58,6 @@ def test_trailing_text_after_the_rules_is_refused(log_dir, rules):
     # the name is checked before the key, and names in byte order
     ({"zed": 5, "mallory": "bad"}, "signer \"mallory\" is not registered in the rules' author_roles"),
     ({"Alice": SEED}, "signer \"Alice\" is not registered in the rules' author_roles"),
-    ({"alice": SEED, "alice ": SEED}, "signer \"alice \" is not registered in the rules' author_roles"),
 ])
 def test_signer_refusals(log_dir, rules, signers, message):
     with pytest.raises(ValueError) as e:
@@ -85,6 +84,8 @@ def test_signer_forms_sign_with_one_key(log_dir, rules, key):
 def test_empty_log_and_first_commit(log_dir, rules):
     w = quintrel.Writer(log_dir + "/nested/deeper", rules)
     assert (len(w), w.head, repr(w), w.records) == (0, ZERO, "Writer(records=0)", [])
+    expected = b'{"records":[],"rules":' + canonical(json.loads(rules)) + b',"spec_version":"0.4"}'
+    assert w.receipt() == w.receipt(None) == expected
     c = w.request("alice", "hello")
     records = w.records
     assert [r.kind for r in records] == ["Request", "Verdict"]
@@ -93,36 +94,19 @@ def test_empty_log_and_first_commit(log_dir, rules):
     assert records is not w.records and records[0] is not w.records[0]
 
 
-def test_nul_in_log_dir_opens_nothing(tmp_path, rules):
-    with pytest.raises(RuntimeError) as e:
-        quintrel.Writer(str(tmp_path / "a\x00b"), rules)
-    assert str(e.value) == "cannot open log: I/O error: path contains a NUL character"
+def test_open_refusals(tmp_path, log_dir, rules):
+    def opening(path, rules=rules):
+        return refused(lambda: quintrel.Writer(path, rules), RuntimeError)
+
+    assert opening(str(tmp_path / "a\x00b")) == "cannot open log: I/O error: path contains a NUL character"
     assert list(tmp_path.iterdir()) == []
-
-
-def test_one_writer_per_directory(log_dir, rules):
     first = quintrel.Writer(log_dir, rules)
-    with pytest.raises(RuntimeError) as e:
-        quintrel.Writer(log_dir, rules)
-    assert str(e.value) == "cannot open log: log is already locked by another writer"
+    first.request("alice", "x")
+    assert opening(log_dir) == "cannot open log: log is already locked by another writer"
     del first
-    assert len(quintrel.Writer(log_dir, rules)) == 0
-
-
-def test_a_log_that_does_not_verify_under_other_rules(log_dir, rules):
-    w = quintrel.Writer(log_dir, rules)
-    w.request("alice", "x")
-    del w
-    other = quintrel.default_rules({"alice": "provider"})
-    with pytest.raises(RuntimeError) as e:
-        quintrel.Writer(log_dir, other)
-    assert str(e.value) == "cannot open log: existing log failed replay verification: AuthorRoleInvalid"
+    assert opening(log_dir, quintrel.default_rules({"alice": "provider"})) == (
+        "cannot open log: existing log failed replay verification: AuthorRoleInvalid")
     assert len(quintrel.Writer(log_dir, rules)) == 2  # unlocked again, nothing changed
-
-
-def test_receipt_of_an_empty_log(writer, rules):
-    expected = b'{"records":[],"rules":' + canonical(json.loads(rules)) + b',"spec_version":"0.4"}'
-    assert writer.receipt() == writer.receipt(None) == expected
 
 
 def test_receipt_declarations(writer):
