@@ -24,7 +24,6 @@ Report report_with(ValidationStatus status) {
 
 Input input(const Receipt& receipt, const Report& report) { return receipt::profile_input(receipt, report); }
 
-
 TEST(ProfileRecords, TableHashIsPinned) {
   // Any change of a statement, id, order or version changes these values, and
   // every receipt declaring the old one then reports a mismatch.
@@ -55,10 +54,9 @@ TEST(Registry, DeclaringOnExport) {
   ASSERT_TRUE(declared);
   EXPECT_EQ(declared->profiles, std::vector<ProfileRef>{*profile_ref("quintrel-core-v1")});
   EXPECT_EQ(declare({})->profiles.size(), 0u);
-  EXPECT_EQ(declare({"quintrel-core-v1", "quintrel-core-v1"}).error(),
-            "profile \"quintrel-core-v1\" declared more than once");
-  EXPECT_EQ(Receipt::with_declared_profiles(*declared, std::vector<std::string>{"quintrel-core-v1"}).error(),
-            "profile \"quintrel-core-v1\" declared more than once");
+  const std::string twice = "profile \"quintrel-core-v1\" declared more than once";
+  EXPECT_EQ(declare({"quintrel-core-v1", "quintrel-core-v1"}).error(), twice);
+  EXPECT_EQ(Receipt::with_declared_profiles(*declared, std::vector<std::string>{"quintrel-core-v1"}).error(), twice);
   EXPECT_EQ(declare({"nope", "nope"}).error(), "unknown profile \"nope\"");
 }
 
@@ -141,8 +139,6 @@ TEST(CoreProfile, Clauses) {
        {"ok B4: max_context_records 100000"}},
       {"context 100001", [](Rules& r) { r.max_context_records = 100001; }, ValidationStatus::Clean,
        {"FAIL B4: max_context_records 100001"}},
-      {"context max", [](Rules& r) { r.max_context_records = UINT32_MAX; }, ValidationStatus::Clean,
-       {"FAIL B4: max_context_records 4294967295"}},
       {"actors", [](Rules& r) { r.admin_retraction_actors = {"root", "admin"}, r.reaffirmation_actors = {"bob"}; },
        ValidationStatus::Clean, {"ok B5: admin_retraction_actors [admin, root], reaffirmation_actors [bob]"}},
       {"an actor name that would break the line", [](Rules& r) { r.reaffirmation_actors = {"a\nb", "c"}; },
@@ -154,12 +150,6 @@ TEST(CoreProfile, Clauses) {
     expect_rows(evaluate_core_v1(input(receipt, report_with(c.status))), expected_rows(clean, c.expect),
                 core_v1_table(), c.name);
   }
-  // Declared on the receipt, it is evaluated by validation and met.
-  Receipt declared = *Receipt::with_declared_profiles(base, std::vector<std::string>{"quintrel-core-v1"});
-  const Report validated = receipt::validate_with_limits(declared.to_bytes().value(), receipt::kStandardLimits);
-  ASSERT_EQ(validated.profiles.size(), 1u);
-  EXPECT_EQ(clause_lines(validated.profiles[0]), clean);
-  EXPECT_TRUE(met(validated.profiles[0]));
 }
 
 }  // namespace
