@@ -91,15 +91,6 @@ TEST(SignedProfile, Clauses) {
     std::function<void(Receipt&)> edit = {};
   } cases[] = {
       {"signed throughout", true, [](World& w) { Standard{w}; }, {}},
-      {"the core profile declared", true, [](World& w) { Standard{w}; },
-       {"ok S0: quintrel-core-v1: Conformant (declared, declaration matches)"},
-       [](Receipt& r) { r.profiles = {*profile_ref("quintrel-core-v1")}; }},
-      {"the core profile declared in another version", true, [](World& w) { Standard{w}; },
-       {"FAIL S0: quintrel-core-v1: Conformant (declared, DECLARATION MISMATCH)"},
-       [](Receipt& r) {
-         r.profiles = {*profile_ref("quintrel-core-v1")};
-         r.profiles[0].version = 2;
-       }},
       {"the core profile not met", true, [](World& w) { Standard{w}; },
        {"FAIL S0: quintrel-core-v1: NonConformant (not declared; evaluated as the fallback)"},
        [](Receipt& r) { r.rules.max_context_records = 0; }},
