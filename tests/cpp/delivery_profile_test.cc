@@ -77,7 +77,8 @@ struct World {
     return named(name, log.accept(d));
   }
   Id v1_evaluation(const std::string& name, const Id& candidate, const std::string& author) {
-    return named(name, log.accept(draft(Kind::Evaluation, author, EvaluationData{candidate, "tests"}, {use(candidate)})));
+    return named(name,
+                 log.accept(draft(Kind::Evaluation, author, EvaluationData{candidate, "tests"}, {use(candidate)})));
   }
   Id select(const std::string& name, std::vector<Id> chosen, const std::vector<Id>& used,
             std::vector<Id> considered = {}) {
@@ -102,7 +103,8 @@ struct World {
     Draft act = draft(Kind::Action, "provider", ActionData{r, "build", kScope, {}, {}}, {require(cap)});
     act.thread = thread;
     const Id action = log.accept(act);
-    Draft done = draft(Kind::Result, "executor", ResultData{action, {}, "", std::vector{artifact("build")}}, {cause(action)});
+    Draft done =
+        draft(Kind::Result, "executor", ResultData{action, {}, "", std::vector{artifact("build")}}, {cause(action)});
     done.thread = thread;
     log.accept(done);
     select("S", {c}, {evaluation("E", {c, {q}})});
@@ -244,10 +246,16 @@ TEST(DeliveryProfile, Clauses) {
        [](World& w) { w.claim_with_result(base::sha256("another thread")); },
        {"FAIL D3: {S}: {E} cites sha256-bytes:{build} which is not on the record"}},
       {"an evaluation without evidence",
-       [](World& w) { Standard s(w); w.select("S", {s.candidate}, {w.evaluation("E2", {s.candidate, {s.requirement}, {}, {}})}); },
+       [](World& w) {
+         Standard s(w);
+         w.select("S", {s.candidate}, {w.evaluation("E2", {s.candidate, {s.requirement}, {}, {}})});
+       },
        {"FAIL D3: {S}: {E2} has no evidence"}},
       {"a v1 evaluation by the producer",
-       [](World& w) { Standard s(w); w.select("S", {s.candidate}, {s.evaluation, w.v1_evaluation("V", s.candidate, "provider")}); },
+       [](World& w) {
+         Standard s(w);
+         w.select("S", {s.candidate}, {s.evaluation, w.v1_evaluation("V", s.candidate, "provider")});
+       },
        {"FAIL D3: {S}: 1 evaluation(s) without an evidence set (v1 shape)",
         "FAIL D4: {S}: producer \"provider\" authored evaluation(s) {V}",
         "FAIL D5: {S}: 1 evaluation(s) carry no decider binding (v1 shape); weakest basis recomputed"}},

@@ -56,6 +56,10 @@ TEST(Validate, EachStep) {
       return bytes_of(r);
     };
   };
+  // `n` spaces under a size limit of 10 bytes.
+  auto spaces = [](size_t n) -> Change {
+    return [n](Receipt&, ValidationLimits& l) { return l.max_bytes = 10, std::string(n, ' '); };
+  };
   auto version = [&](std::string v) { return edit([v](Receipt& r) { r.spec_version = v; }); };
   auto declare = [&](std::vector<std::string> ids) {
     return edit([ids](Receipt& r) {
@@ -71,18 +75,9 @@ TEST(Validate, EachStep) {
     std::string spec_version = "0.4";
   } cases[] = {
       {"valid", edit([](Receipt&) {}), S::Clean},
-      {"exactly max_bytes long: parsed",
-       [](Receipt&, ValidationLimits& l) {
-         l.max_bytes = 10;
-         return std::string(10, ' ');
-       },
-       S::Invalid, "unparseable receipt: EOF while parsing a value at line 1 column 10", {}, ""},
-      {"one byte over max_bytes",
-       [](Receipt&, ValidationLimits& l) {
-         l.max_bytes = 10;
-         return std::string(11, ' ');
-       },
-       S::Invalid, "receipt exceeds size limit (11 > 10 bytes)", {}, ""},
+      {"exactly max_bytes long: parsed", spaces(10), S::Invalid,
+       "unparseable receipt: EOF while parsing a value at line 1 column 10", {}, ""},
+      {"one byte over max_bytes", spaces(11), S::Invalid, "receipt exceeds size limit (11 > 10 bytes)", {}, ""},
       {"an unknown top-level key", [](Receipt& r, ValidationLimits&) { return "{\"x\":1," + bytes_of(r).substr(1); },
        S::Invalid, "unparseable receipt: unknown field `x`, expected one of `spec_version`, `profiles`, `rules`, "
                    "`records` at line 1 column 4", {}, ""},
