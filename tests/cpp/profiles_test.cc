@@ -128,6 +128,8 @@ TEST(CoreProfile, Clauses) {
        {"ok B4: max_context_records 100000"}},
       {"context 100001", [](Rules& r) { r.max_context_records = 100001; }, ValidationStatus::Clean,
        {"FAIL B4: max_context_records 100001"}},
+      {"context max", [](Rules& r) { r.max_context_records = UINT32_MAX; }, ValidationStatus::Clean,
+       {"FAIL B4: max_context_records 4294967295"}},
       {"actors", [](Rules& r) { r.admin_retraction_actors = {"root", "admin"}, r.reaffirmation_actors = {"bob"}; },
        ValidationStatus::Clean, {"ok B5: admin_retraction_actors [admin, root], reaffirmation_actors [bob]"}},
       {"an actor name that would break the line", [](Rules& r) { r.reaffirmation_actors = {"a\nb", "c"}; },
