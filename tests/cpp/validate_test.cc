@@ -45,16 +45,10 @@ TEST(Validate, EachStep) {
   ASSERT_EQ(base.log.records().size(), 14u);
   using Change = std::function<std::string(Receipt&, ValidationLimits&)>;
   auto edit = [](std::function<void(Receipt&)> f) -> Change {
-    return [f](Receipt& r, ValidationLimits&) {
-      f(r);
-      return bytes_of(r);
-    };
+    return [f](Receipt& r, ValidationLimits&) { return f(r), bytes_of(r); };
   };
   auto limit = [](std::function<void(ValidationLimits&)> f) -> Change {
-    return [f](Receipt& r, ValidationLimits& l) {
-      f(l);
-      return bytes_of(r);
-    };
+    return [f](Receipt& r, ValidationLimits& l) { return f(l), bytes_of(r); };
   };
   // `n` spaces under a size limit of 10 bytes.
   auto spaces = [](size_t n) -> Change {
@@ -62,9 +56,7 @@ TEST(Validate, EachStep) {
   };
   auto version = [&](std::string v) { return edit([v](Receipt& r) { r.spec_version = v; }); };
   auto declare = [&](std::vector<std::string> ids) {
-    return edit([ids](Receipt& r) {
-      for (const auto& id : ids) r.profiles.push_back(declaration(id));
-    });
+    return edit([ids](Receipt& r) { for (const auto& id : ids) r.profiles.push_back(declaration(id)); });
   };
   const struct {
     const char* name;
