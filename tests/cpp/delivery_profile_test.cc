@@ -134,13 +134,12 @@ const std::vector<std::string> kMet = {
     "ok D6: quintrel-core-v1: Conformant (not declared; evaluated as the fallback)",
     "ok D7: {S}: sound, untainted",
 };
-std::vector<std::string> no_claim() {
+const std::vector<std::string> kNoClaim = [] {
   std::vector<std::string> rows = failing('D', 0, 7, "no claim to evaluate");
   rows[0] = "FAIL D0: no delivery claim: no accepted Selected selection whose used evaluations bind to requirements "
             "of exactly one request";
   return rows;
-}
-const std::vector<std::string> kNoClaim = no_claim();
+}();
 
 void one_claim(World& w) {
   Standard s(w);
