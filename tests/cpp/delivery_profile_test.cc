@@ -96,8 +96,7 @@ struct World {
   // the artifact "build", which a Result carries: after an action of its own
   // request in `thread`.
   void claim_with_result(const Id& thread) {
-    const Id q = requirement(request("R"), "tests");
-    const Id c = candidate("C", log.records()[0].id, {});
+    const Id own = request("R"), q = requirement(own, "tests"), c = candidate("C", own, {});
     const Id r = request("result request", thread);
     const Id cap = log.accept(draft(Kind::Capability, "system", CapabilityData{"provider", "build", kScope, {}, {}}));
     Draft act = draft(Kind::Action, "provider", ActionData{r, "build", kScope, {}, {}}, {require(cap)});
