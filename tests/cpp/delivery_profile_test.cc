@@ -39,10 +39,7 @@ struct World {
   Log log;
   std::map<std::string, std::string> names = {{"build", digest("build")}};
 
-  World() {
-    log.rules = std::move(log.rules).with_baseline_thresholds();
-    log.rules.max_context_records = 200;
-  }
+  World() { log.rules = workflow_rules(); }
   Id named(const std::string& name, const Id& id) {
     names[name] = short_id(id);
     return id;
@@ -80,8 +77,8 @@ struct World {
     return named(name, log.accept(d));
   }
   Id v1_evaluation(const std::string& name, const Id& candidate, const std::string& author) {
-    const Draft d = draft(Kind::Evaluation, author, EvaluationData{candidate, "tests"}, {use(candidate)});
-    return named(name, log.accept(d));
+    return named(name,
+                 log.accept(draft(Kind::Evaluation, author, EvaluationData{candidate, "tests"}, {use(candidate)})));
   }
   Id select(const std::string& name, std::vector<Id> chosen, const std::vector<Id>& used,
             std::vector<Id> considered = {}) {
@@ -95,17 +92,21 @@ struct World {
   void retract(const Id& target, const std::string& author) {
     log.accept(draft(Kind::Retraction, author, RetractionData{target, "withdrawn"}, {cause(target)}));
   }
-  // A Result carrying the artifacts, after an action of its own request in
-  // the thread.
-  void result(std::vector<ArtifactRef> artifacts, const Id& thread) {
+  // A claim "S" on a candidate "C" without artifacts, evaluated by "E" citing
+  // the artifact "build", which a Result carries: after an action of its own
+  // request in `thread`.
+  void claim_with_result(const Id& thread) {
+    const Id own = request("R"), q = requirement(own, "tests"), c = candidate("C", own, {});
     const Id r = request("result request", thread);
     const Id cap = log.accept(draft(Kind::Capability, "system", CapabilityData{"provider", "build", kScope, {}, {}}));
     Draft act = draft(Kind::Action, "provider", ActionData{r, "build", kScope, {}, {}}, {require(cap)});
     act.thread = thread;
     const Id action = log.accept(act);
-    Draft done = draft(Kind::Result, "executor", ResultData{action, {}, "", std::move(artifacts)}, {cause(action)});
+    Draft done =
+        draft(Kind::Result, "executor", ResultData{action, {}, "", std::vector{artifact("build")}}, {cause(action)});
     done.thread = thread;
     log.accept(done);
+    select("S", {c}, {evaluation("E", {c, {q}})});
   }
 };
 
@@ -132,13 +133,17 @@ const std::vector<std::string> kMet = {
     "ok D6: quintrel-core-v1: Conformant (not declared; evaluated as the fallback)",
     "ok D7: {S}: sound, untainted",
 };
-const std::vector<std::string> kNoClaim = {
-    "FAIL D0: no delivery claim: no accepted Selected selection whose used evaluations bind to requirements of "
-    "exactly one request",
-    "FAIL D1: no claim to evaluate", "FAIL D2: no claim to evaluate", "FAIL D3: no claim to evaluate",
-    "FAIL D4: no claim to evaluate", "FAIL D5: no claim to evaluate", "FAIL D6: no claim to evaluate",
-    "FAIL D7: no claim to evaluate",
-};
+const std::vector<std::string> kNoClaim = [] {
+  std::vector<std::string> rows = failing('D', 0, 7, "no claim to evaluate");
+  rows[0] = "FAIL D0: no delivery claim: no accepted Selected selection whose used evaluations bind to requirements "
+            "of exactly one request";
+  return rows;
+}();
+
+void one_claim(World& w) {
+  Standard s(w);
+  w.select("S", {s.candidate}, {s.evaluation});
+}
 
 TEST(DeliveryProfile, Clauses) {
   const struct {
@@ -147,12 +152,7 @@ TEST(DeliveryProfile, Clauses) {
     std::vector<std::string> expect;  // replaces the rows of kMet with the same clause id
     std::function<void(Receipt&)> edit = {};
   } cases[] = {
-      {"one sound claim",
-       [](World& w) {
-         Standard s(w);
-         w.select("S", {s.candidate}, {s.evaluation});
-       },
-       {}},
+      {"one sound claim", one_claim, {}},
       {"evaluations bound to two requests",
        [](World& w) {
          Standard s(w);
@@ -161,16 +161,10 @@ TEST(DeliveryProfile, Clauses) {
        },
        kNoClaim},
       {"only a v1 evaluation",
-       [](World& w) {
-         Standard s(w);
-         w.select("S", {s.candidate}, {w.v1_evaluation("V", s.candidate, "system")});
-       },
+       [](World& w) { Standard s(w); w.select("S", {s.candidate}, {w.v1_evaluation("V", s.candidate, "system")}); },
        kNoClaim},
       {"an evaluation bound to no requirement",
-       [](World& w) {
-         Standard s(w);
-         w.select("S", {s.candidate}, {w.evaluation("E2", {s.candidate, {}})});
-       },
+       [](World& w) { Standard s(w); w.select("S", {s.candidate}, {w.evaluation("E2", {s.candidate, {}})}); },
        kNoClaim},
       {"a later claim supersedes",
        [](World& w) {
@@ -241,31 +235,13 @@ TEST(DeliveryProfile, Clauses) {
        {"FAIL D2: {S}: non-passing {E3} scored 5e-1, {E2} failed",
         "ok D3: {S}: 3 evaluation(s) bound to the chosen candidate, evidence on the record"}},
       {"two chosen candidates",
-       [](World& w) {
-         Standard s(w);
-         const Id other = w.candidate("C2", s.request);
-         w.select("S", {s.candidate, other}, {s.evaluation});
-       },
+       [](World& w) { Standard s(w); w.select("S", {s.candidate, w.candidate("C2", s.request)}, {s.evaluation}); },
        {"FAIL D3: {S}: chooses 2 candidates; {E} judges another candidate; {E} cites sha256-bytes:{build} which is "
         "not on the record",
         "FAIL D4: {S}: no single claimed candidate"}},
-      {"evidence on a Result of the selection's thread",
-       [](World& w) {
-         const Id r = w.request("R");
-         const Id q = w.requirement(r, "tests");
-         const Id c = w.candidate("C", r, {});
-         w.result({artifact("build")}, w.log.rules.space);
-         w.select("S", {c}, {w.evaluation("E", {c, {q}})});
-       },
-       {}},
+      {"evidence on a Result of the selection's thread", [](World& w) { w.claim_with_result(w.log.rules.space); }, {}},
       {"evidence only on a Result of another thread",
-       [](World& w) {
-         const Id r = w.request("R");
-         const Id q = w.requirement(r, "tests");
-         const Id c = w.candidate("C", r, {});
-         w.result({artifact("build")}, base::sha256("another thread"));
-         w.select("S", {c}, {w.evaluation("E", {c, {q}})});
-       },
+       [](World& w) { w.claim_with_result(base::sha256("another thread")); },
        {"FAIL D3: {S}: {E} cites sha256-bytes:{build} which is not on the record"}},
       {"an evaluation without evidence",
        [](World& w) {
@@ -289,21 +265,10 @@ TEST(DeliveryProfile, Clauses) {
        },
        {"ok D3: {S}: 2 evaluation(s) bound to the chosen candidate, evidence on the record",
         "FAIL D5: {S}: {E2} lacks procedure_hash or input_hash; weakest basis declared"}},
-      {"the core profile declared with a wrong hash",
-       [](World& w) {
-         Standard s(w);
-         w.select("S", {s.candidate}, {s.evaluation});
-       },
+      {"the core profile declared with a wrong hash", one_claim,
        {"FAIL D6: quintrel-core-v1: Conformant (declared, DECLARATION MISMATCH)"},
        [](Receipt& r) { r.profiles = {{"quintrel-core-v1", 1, base::sha256("an older table")}}; }},
-      {"an Invalid receipt",
-       [](World& w) {
-         Standard s(w);
-         w.select("S", {s.candidate}, {s.evaluation});
-       },
-       {"FAIL D0: receipt is Invalid", "FAIL D1: receipt is Invalid", "FAIL D2: receipt is Invalid",
-        "FAIL D3: receipt is Invalid", "FAIL D4: receipt is Invalid", "FAIL D5: receipt is Invalid",
-        "FAIL D6: receipt is Invalid", "FAIL D7: receipt is Invalid"},
+      {"an Invalid receipt", one_claim, failing('D', 0, 7, "receipt is Invalid"),
        [](Receipt& r) { r.records[1].time = 9; }},
   };
   for (const auto& c : cases) {

@@ -7,10 +7,15 @@
 
 namespace quintrel::fixture {
 
+verify::VerifierRules workflow_rules() {
+  verify::VerifierRules rules = test_rules().with_baseline_thresholds();
+  rules.max_context_records = 200;
+  return rules;
+}
+
 Workflow workflow(bool with_requirement) {
   Workflow w;
-  w.log.rules = std::move(w.log.rules).with_baseline_thresholds();
-  w.log.rules.max_context_records = 200;
+  w.log.rules = workflow_rules();
   w.request = w.log.accept(draft(Kind::Request, "user", record::RequestData{"ship it", base::sha256("scope")}));
   if (with_requirement)
     w.requirement = w.log.accept(draft(Kind::Requirement, "user",
@@ -36,6 +41,12 @@ Workflow workflow(bool with_requirement) {
 std::vector<std::string> clause_lines(const profiles::ProfileResult& result) {
   std::vector<std::string> out;
   for (const auto& c : result.clauses) out.push_back((c.passed ? "ok " : "FAIL ") + c.id + ": " + c.detail);
+  return out;
+}
+
+std::vector<std::string> failing(char letter, int first, int last, const std::string& detail) {
+  std::vector<std::string> out;
+  for (int i = first; i <= last; ++i) out.push_back("FAIL " + std::string(1, letter) + std::to_string(i) + ": " + detail);
   return out;
 }
 

@@ -16,8 +16,10 @@ struct Workflow {
   Id request, requirement, manifest_candidate, reported_candidate, evaluation, selection;
 };
 
-// Under the test rules with the baseline thresholds and max_context_records
-// 200: a request (with a Requirement unless `with_requirement` is false), a
+// The test rules with the baseline thresholds and max_context_records 200.
+verify::VerifierRules workflow_rules();
+
+// Under the workflow rules: a request (with a Requirement unless `with_requirement` is false), a
 // candidate bound to a manifest and one reported, an evaluation of the first
 // and a selection of it.
 Workflow workflow(bool with_requirement = true);
@@ -27,6 +29,8 @@ inline std::string bytes_of(const receipt::Receipt& r) { return r.to_bytes().val
 
 // Each clause result as "ok D0: detail" or "FAIL D0: detail".
 std::vector<std::string> clause_lines(const profiles::ProfileResult& result);
+// Clause lines "FAIL L<first>: detail" to "FAIL L<last>: detail".
+std::vector<std::string> failing(char letter, int first, int last, const std::string& detail);
 // `rows` (clause lines as above) with each of `changes` in place of the row
 // of its clause id, and every "{name}" replaced by the value of `name`.
 std::vector<std::string> expected_rows(std::vector<std::string> rows, const std::vector<std::string>& changes,
