@@ -25,7 +25,7 @@ const Params<CandidateArgs>& candidate_params() {
       "omitting all three records a Root. `algo` is `\"sha1\"` (default) or\n"
       "`\"sha256\"`. Passing `manifest` (a directory path) binds the source by a\n"
       "canonical manifest hash; otherwise the git tree is reported.\n"
-      "`artifacts` (spec 0.4) binds artifact identities: a list of\n"
+      "`artifacts` binds artifact identities: a list of\n"
       "`\"scheme:digest[:name]\"` strings or `{\"scheme\", \"digest\", \"name\"?}`\n"
       "dicts, checked and canonically ordered before the write.");
   return table;

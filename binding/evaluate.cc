@@ -28,7 +28,7 @@ const Params<EvaluateArgs>& evaluate_params() {
        kwarg<&EvaluateArgs::artifacts>("artifacts", "None"),
        kwarg<&EvaluateArgs::attested>("attested", "False")},
       "Record an Evaluation of a candidate. Exactly one outcome: `passed`,\n"
-      "`failed`, a `score` (with `scale`), or one of the spec 0.4 fail-closed\n"
+      "`failed`, a `score` (with `scale`), or one of the fail-closed\n"
       "outcomes `blocked`, `insufficient`, `stale`, `not_run` (only `passed`\n"
       "passes; a decision that could not run to a pass is recorded as exactly\n"
       "what it is). The evaluation Uses its candidate, each requirement it\n"

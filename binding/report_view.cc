@@ -103,7 +103,7 @@ PyGetSetDef getters[] = {
     property<Report, is_clean>("is_clean", "True only for a `\"clean\"` receipt."),
     property<Report, reason>("reason", "Verifier reason code for the first violation when replay failed."),
     property<Report, problem>("problem",
-                    "Structural problem (unparseable bytes, unsupported spec version) when\n"
+                    "Structural problem (unparseable bytes, unsupported version) when\n"
                     "validation could not even reach replay."),
     property<Report, spec_version>("spec_version", "Spec version the receipt declared (empty string if unparseable)."),
     property<Report, record_count>("record_count", nullptr),
@@ -118,11 +118,11 @@ PyGetSetDef getters[] = {
     property<Report, retracted>("retracted", "Hex ids of retracted records."),
     property<Report, tainted>("tainted", "Hex ids of tainted records."),
     property<Report, standing>("standing",
-                     "The replay-derived standing section (spec 0.3) as a dict:\n"
+                     "The replay-derived standing section as a dict:\n"
                      "`{\"compromised\": [id...], \"unsound\": [id...], \"restorations\": {id: [id...]}}`."),
     property<Report, profile_list>(
         "profiles",
-        "Profile results: every profile the receipt declares (spec 0.4), in\n"
+        "Profile results: every profile the receipt declares, in\n"
         "declaration order, then the ids requested via\n"
         "`validate(..., require_profile=...)` that the receipt did not declare.\n"
         "Empty when the receipt declares nothing and nothing was requested.\n"

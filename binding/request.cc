@@ -14,8 +14,8 @@ const Params<RequestArgs>& request_params() {
   static const Params<RequestArgs> table(
       "request", Shape::kMethod, "Writer",
       {arg<&RequestArgs::author>("author"), arg<&RequestArgs::objective>("objective")},
-      "Record a Request: what a person asked for (spec 0.4 surfaces bind\n"
-      "requirements to it). Single-thread writer, so the request's scope is\n"
+      "Record a Request: what a person asked for (requirements bind to\n"
+      "it). Single-thread writer, so the request's scope is\n"
       "the space and it has no parent request. The verifier admits only a\n"
       "user-role author.");
   return table;

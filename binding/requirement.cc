@@ -17,7 +17,7 @@ const Params<RequirementArgs>& requirement_params() {
        kwarg<&RequirementArgs::required>("required", "True"),
        kwarg<&RequirementArgs::expected_evidence>("expected_evidence", "None"),
        kwarg<&RequirementArgs::provenance>("provenance", "None")},
-      "Record a Requirement under a request (spec 0.4): an addressable\n"
+      "Record a Requirement under a request: an addressable\n"
       "statement of what it requires. Exactly one `Cause` to the request; the\n"
       "key must be unique among the request's accepted, unretracted\n"
       "requirements (a duplicate commits as a durable rejected record with\n"

@@ -113,7 +113,7 @@ const Params<ReceiptArgs>& receipt_params() {
       "Export the log as a portable receipt (canonical JSON bytes): feed it to\n"
       "`validate` or `read`, or hand it to any independent verifier.\n"
       "\n"
-      "`profiles` (spec 0.4) declares the named profiles the receipt claims,\n"
+      "`profiles` declares the named profiles the receipt claims,\n"
       "e.g. `[\"quintrel-core-v1\"]`, with the version and hash this package\n"
       "knows. The declaration is not evaluated here - every validator\n"
       "re-checks it, so a false claim exports and then reports\n"

@@ -1,4 +1,4 @@
-// The receipt: the portable form of a whole log (spec version, declared
+// The receipt: the portable form of a whole log (`spec_version`, declared
 // profiles, the rules, every record), written as canonical JSON and read
 // strictly. Reading only parses; validate.h judges.
 #pragma once
@@ -24,10 +24,10 @@ namespace quintrel::receipt {
 inline constexpr std::array<std::string_view, 2> kSpecVersions = {"0.3", "0.4"};
 inline constexpr std::string_view kCurrentSpecVersion = "0.4";
 
-// The schemas a spec version admits (none for an unknown version).
+// The schemas a `spec_version` admits (none for an unknown version).
 std::span<const record::SchemaInfo> admitted_schemas(std::string_view spec_version);
 
-// The entries of a kind-schema map whose schema the spec version admits.
+// The entries of a kind-schema map whose schema the `spec_version` admits.
 std::map<base::Id, record::Kind> admitted_kind_schemas(const std::map<base::Id, record::Kind>& kind_schema_map,
                                                        std::string_view spec_version);
 // A copy of the rules with only those entries in their kind-schema map.

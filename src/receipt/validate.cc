@@ -93,7 +93,7 @@ Validated validate(std::string_view bytes, const ValidationLimits& limits) {
   if (!parsed) return {structural("unparseable receipt: " + parsed.error().to_string())};
   Receipt& receipt = *parsed;
 
-  // The record limits, the spec version, the declarations.
+  // The record limits, the `spec_version`, the declarations.
   Problem problem = record_limits(receipt, limits);
   if (!problem) problem = spec_version(receipt);
   if (!problem) problem = declarations(receipt);

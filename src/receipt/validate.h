@@ -24,8 +24,8 @@ struct ValidationLimits {
 // The limits of the module function `validate`.
 inline constexpr ValidationLimits kStandardLimits{67'108'864, 1'000'000, 16'777'216, 4'096};
 
-// Size, strict parse, record limits, spec version, declarations, the rules and
-// head hashes, the replay under the rules restricted to the spec version's
+// Size, strict parse, record limits, `spec_version`, declarations, the rules and
+// head hashes, the replay under the rules restricted to the `spec_version`'s
 // schemas, the status, then the receipt's declared profiles. The first failing
 // step decides. Never fails: running out of memory throws std::bad_alloc with
 // nothing left behind, and no other exception leaves.

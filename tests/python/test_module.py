@@ -78,7 +78,7 @@ def documented():
 
 def test_docstrings_name_nothing_outside_the_package():
     for name, doc in documented():
-        for outside in ("SPEC ", "RFC", "CLI", "quintrel validate", "rules init"):
+        for outside in ("section ", "RFC", "CLI", "quintrel validate", "rules init"):
             assert outside not in (doc or ""), (name, outside)
 
 
