@@ -1,6 +1,7 @@
 import importlib
 import importlib.metadata
 import inspect
+import re
 import subprocess
 
 import pytest
@@ -78,8 +79,7 @@ def documented():
 
 def test_docstrings_name_nothing_outside_the_package():
     for name, doc in documented():
-        for outside in ("section ", "RFC", "CLI", "quintrel validate", "rules init"):
-            assert outside not in (doc or ""), (name, outside)
+        assert not re.search(r"section \d|RFC|CLI|quintrel validate|rules init", doc or ""), name
 
 
 def test_panic_exception_is_not_in_the_namespace():
