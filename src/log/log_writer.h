@@ -93,6 +93,9 @@ class LogWriter {
   // The first record in log order with this id, as the verifier sees the log.
   verify::Prior prior() const { return verify::Prior(log_.records(), prior_); }
   std::optional<size_t> first_position(const Id& id) const { return prior_.position(id); }
+  // The index behind prior(): every record's position and the payload facts
+  // the checks have read.
+  const verify::PriorIndex& prior_index() const { return prior_; }
 
   // The derived state of the log. Hand it back to commit(); change it only
   // by committing.

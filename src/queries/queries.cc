@@ -21,14 +21,13 @@ std::expected<Queries, QueryError> Queries::create(std::span<const Record> recor
   return over(records, replay.state.accepted_records, std::move(replay.verdict));
 }
 
-const std::expected<Queries, QueryError>& Cache::get(std::span<const Record> records,
-                                                     const verify::VerifierRules& rules) const {
-  const bool same = built_ && built_->records.data() == records.data() && built_->records.size() == records.size();
-  if (!same) {
-    built_.reset();
-    built_.emplace(Built{records, Queries::create(records, rules)});
-  }
-  return built_->index;
+Queries Queries::of_replayed(std::span<const Record> records, const state::State& state,
+                             const verify::PriorIndex& index) {
+  verify::LogVerdict verdict;
+  verdict.retracted = state.retracted_records;
+  verdict.tainted = state.tainted_records;
+  verdict.standing = verify::derive_standing(records, state, &index);
+  return over(records, state.accepted_records, std::move(verdict));
 }
 
 Queries Queries::over(std::span<const Record> records, const base::IdTableSet& accepted,

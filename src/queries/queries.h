@@ -45,6 +45,13 @@ class Queries {
   static Queries over(std::span<const record::Record> records, const base::IdTableSet& accepted,
                       verify::LogVerdict verdict);
 
+  // Indexes a log known to replay (a log writer's, judged record by record as
+  // it was committed) from the state and index its writer keeps, which are
+  // what a replay would fold and build: the same index as create's, without
+  // the replay.
+  static Queries of_replayed(std::span<const record::Record> records, const state::State& state,
+                             const verify::PriorIndex& index);
+
   // `record` must be one of the indexed records.
   Node node(const record::Record& record) const;
   // The back edges of a Candidate with these refs and payload.
@@ -167,7 +174,19 @@ class Cache {
   }
 
   const std::expected<Queries, QueryError>& get(std::span<const record::Record> records,
-                                                const verify::VerifierRules& rules) const;
+                                                const verify::VerifierRules& rules) const {
+    return get(records, [&] { return Queries::create(records, rules); });
+  }
+  // The same, building a missing index with `build`.
+  template <class Build>
+  const std::expected<Queries, QueryError>& get(std::span<const record::Record> records, Build&& build) const {
+    const bool same = built_ && built_->records.data() == records.data() && built_->records.size() == records.size();
+    if (!same) {
+      built_.reset();
+      built_.emplace(Built{records, build()});
+    }
+    return built_->index;
+  }
   // Drops the index, before the records it borrows change.
   void clear() { built_.reset(); }
 

@@ -183,7 +183,10 @@ class Writer {
   // The query index of the log as it stands: built by the first query after
   // opening or after a commit, then reused.
   const std::expected<queries::Queries, queries::QueryError>& queries() const {
-    return queries_.get(records(), rules_);
+    return queries_.get(records(), [&] {
+      return std::expected<queries::Queries, queries::QueryError>(
+          queries::Queries::of_replayed(records(), log_.state(), log_.prior_index()));
+    });
   }
 
   // --- the commit road, shared by every verb ---------------------------------
