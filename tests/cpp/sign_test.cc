@@ -90,22 +90,15 @@ TEST(Sign, SignedMessage) {
   r.author.signature = *b.sign(r);
   EXPECT_EQ(verified_key(r), b.public_key());
 
-  // What a signature survives. The message is pinned above and verification
-  // rebuilds it the same way, so one signed field stands for all of them.
+  // What a signature does not survive. The message is pinned above and
+  // verification rebuilds it the same way, so one signed field stands for all.
   r.author.signature = sig;
-  struct Change {
-    const char* what;
-    std::function<void(Record&)> apply;
-    bool verifies = false;
-  };
-  const Change changes[] = {
-      {"nothing", [](Record&) {}, true},
-      {"id", [](Record& r) { r.id.fill(0xaa); }, true},
+  ASSERT_EQ(verified_key(r), a.public_key());  // the id changed since signing
+  const std::pair<const char*, std::function<void(Record&)>> changes[] = {
       {"author id", [](Record& r) { r.author.id = "alicf"; }},
       {"data byte", [](Record& r) { r.data[1] ^= 1; }},
       {"no signature", [](Record& r) { r.author.signature.reset(); }},
       {"upper-case key id", [](Record& r) { for (char& c : r.author.signature->key_id) c = std::toupper(c); }},
-      {"key id of 66", [](Record& r) { r.author.signature->key_id += "00"; }},
       {"key id not a point", [](Record& r) { r.author.signature->key_id = "02" + std::string(62, '0'); }},
       {"sig of 63", [](Record& r) { r.author.signature->sig.pop_back(); }},
       {"sig of 65", [](Record& r) { r.author.signature->sig.push_back(0); }},
@@ -117,10 +110,10 @@ TEST(Sign, SignedMessage) {
          r.author.signature->sig[0] = 1;
        }},
   };
-  for (const auto& c : changes) {
+  for (const auto& [what, apply] : changes) {
     Record changed = r;
-    c.apply(changed);
-    EXPECT_EQ(verified_key(changed), c.verifies ? std::optional(a.public_key()) : std::nullopt) << c.what;
+    apply(changed);
+    EXPECT_EQ(verified_key(changed), std::nullopt) << what;
   }
   r.time = 9007199254740992;
   EXPECT_EQ(a.sign(r).error().message, "integer 9007199254740992 exceeds the I-JSON safe range required by JCS");
