@@ -68,7 +68,7 @@ TEST(Sign, StrictVerificationAcceptsOnlyTheSoundCase) {
 }
 
 TEST(Sign, SignedMessage) {
-  const auto a = signer(1), b = signer(2);
+  const auto a = signer(1);
   Record r = sample();
   auto id = [](uint8_t first) { return base::compact_json(base::Id{first}); };
   const std::string message =
@@ -87,13 +87,10 @@ TEST(Sign, SignedMessage) {
   r.id.fill(0);
   EXPECT_EQ(base::canonical_json(DomainSeparatedSigningForm{r}), message);
   EXPECT_EQ(a.sign(r), sig);
-  r.author.signature = *b.sign(r);
-  EXPECT_EQ(verified_key(r), b.public_key());
 
   // What a signature does not survive. The message is pinned above and
   // verification rebuilds it the same way, so one signed field stands for all.
-  r.author.signature = sig;
-  ASSERT_EQ(verified_key(r), a.public_key());  // the id changed since signing
+  EXPECT_EQ(verified_key(r), a.public_key());  // the id changed since signing
   const std::pair<const char*, std::function<void(Record&)>> changes[] = {
       {"author id", [](Record& r) { r.author.id = "alicf"; }},
       {"data byte", [](Record& r) { r.data[1] ^= 1; }},
