@@ -41,10 +41,6 @@ TEST(Sign, Rfc8032Vectors) {
        "3d4017c3e843895a92b70aa74d1b7ebc9c982ccf2ec4968cc0cd55f12af4660c", "72",
        "92a009a9f0d4cab8720e820b5f642540a2b27b5416503f8fb3762223ebdb69da"
        "085ac1e43e15996e458f3613d0f11d8c387b2eaeb4302aeeb00d291612bb0c00"},
-      {"c5aa8df43f9f837bedb7442f31dcb7b166d38535076f094b85ce3a2e0b4458f7",
-       "fc51cd8e6218a1a38da47ed00230f0580816ed13ba3303ac5deb911548908025", "af82",
-       "6291d657deec24024827e69c3abe01a30ce548a284743a445e3680d7db5ac3ac"
-       "18ff9b538d16f290ae67f760984dc6594a7c15e9716ed28dc027beceea1ec40a"},
   };
   for (const auto& v : vectors) {
     auto s = Ed25519Signer::from_secret_bytes(*base::hex_decode(v[0]));
@@ -72,7 +68,7 @@ TEST(Sign, StrictVerificationAcceptsOnlyTheSoundCase) {
 }
 
 TEST(Sign, SignedMessage) {
-  const auto a = signer(1), b = signer(2);
+  const auto a = signer(1);
   Record r = sample();
   auto id = [](uint8_t first) { return base::compact_json(base::Id{first}); };
   const std::string message =
@@ -91,35 +87,15 @@ TEST(Sign, SignedMessage) {
   r.id.fill(0);
   EXPECT_EQ(base::canonical_json(DomainSeparatedSigningForm{r}), message);
   EXPECT_EQ(a.sign(r), sig);
-  r.author.signature = *b.sign(r);
-  EXPECT_EQ(verified_key(r), b.public_key());
 
-  r.time = 9007199254740992;
-  EXPECT_EQ(a.sign(r).error().message, "integer 9007199254740992 exceeds the I-JSON safe range required by JCS");
-}
-
-TEST(Sign, WhatASignatureSurvives) {
-  const auto s = signer(1);
-  Record r = sample();
-  r.author.signature = *s.sign(r);
-  struct Change {
-    const char* what;
-    std::function<void(Record&)> apply;
-    bool verifies = false;
-  };
-  const Change changes[] = {
-      {"nothing", [](Record&) {}, true},
-      {"id", [](Record& r) { r.id.fill(0xaa); }, true},
+  // What a signature does not survive. The message is pinned above and
+  // verification rebuilds it the same way, so one signed field stands for all.
+  EXPECT_EQ(verified_key(r), a.public_key());  // the id changed since signing
+  const std::pair<const char*, std::function<void(Record&)>> changes[] = {
       {"author id", [](Record& r) { r.author.id = "alicf"; }},
-      {"author type", [](Record& r) { r.author.type = AuthorType::System; }},
-      {"refs order", [](Record& r) { std::swap(r.refs[0], r.refs[1]); }},
       {"data byte", [](Record& r) { r.data[1] ^= 1; }},
-      {"time", [](Record& r) { r.time = 8; }},
-      {"evidence", [](Record& r) { r.evidence = Evidence::Assumed; }},
       {"no signature", [](Record& r) { r.author.signature.reset(); }},
       {"upper-case key id", [](Record& r) { for (char& c : r.author.signature->key_id) c = std::toupper(c); }},
-      {"key id of 62", [](Record& r) { r.author.signature->key_id.resize(62); }},
-      {"key id of 66", [](Record& r) { r.author.signature->key_id += "00"; }},
       {"key id not a point", [](Record& r) { r.author.signature->key_id = "02" + std::string(62, '0'); }},
       {"sig of 63", [](Record& r) { r.author.signature->sig.pop_back(); }},
       {"sig of 65", [](Record& r) { r.author.signature->sig.push_back(0); }},
@@ -131,11 +107,13 @@ TEST(Sign, WhatASignatureSurvives) {
          r.author.signature->sig[0] = 1;
        }},
   };
-  for (const auto& c : changes) {
+  for (const auto& [what, apply] : changes) {
     Record changed = r;
-    c.apply(changed);
-    EXPECT_EQ(verified_key(changed), c.verifies ? std::optional(s.public_key()) : std::nullopt) << c.what;
+    apply(changed);
+    EXPECT_EQ(verified_key(changed), std::nullopt) << what;
   }
+  r.time = 9007199254740992;
+  EXPECT_EQ(a.sign(r).error().message, "integer 9007199254740992 exceeds the I-JSON safe range required by JCS");
 }
 
 // The seed must not survive in a signer that was moved from or destroyed.
