@@ -42,19 +42,18 @@ struct Case {
 TEST(ActivityPayloads, CanonicalBytesAndReencoding) {
   const std::string result = R"({"action_id":)" + I + R"(,"output":"o","status":"Success"})";
   const Case cases[] = {
-      // Golden canonical forms. A result's artifacts keep their order, and are left out when absent.
+      // Golden canonical forms. A result's artifacts keep their order.
       {recode<ActionData>, action(R"({"a":[1,-2,0.5,"x",true,null],"b":{}})"), ""},
       {recode<CapabilityData>, R"({"action_class":"shell","actor_id":"bot","expiry":7,"mode":"Ask","scope":)" + I + "}", ""},
       {recode<ApprovalData>, R"({"action_class":null,"actor_id":null,"expiry":null,"scope":)" + I + R"(,"target_action":)" + J + "}", ""},
       {recode<ResponseData>, R"({"closes_request":true,"content":"","request_id":)" + I + R"(,"turn_index":4294967295})", ""},
       {recode<ResultData>, R"({"action_id":)" + I + R"(,"artifacts":[{"digest":"ab","name":null,"scheme":"z"},{"digest":"aa","name":"n","scheme":"a"}],"output":"o","status":"Failure"})", ""},
-      {recode<ResultData>, result, ""},
       {recode<RefusalData>, R"({"reason_code":"Refused","target_id":)" + I + R"(,"target_kind":"VerifiedEffect"})", ""},
       {recode<UsageData>, R"({"actor":"bot","consuming_record":)" + J + R"(,"outcome":"NoChange","role":"in","used_record":)" + I + "}", ""},
       {recode<SummaryData>, R"({"claim_payload":[0,255],"scope":)" + J + R"(,"subject":)" + I + R"(,"summary_type":"StateSnapshot"})", ""},
       {recode<VerdictData>, R"({"reason":"InvalidPayload","result":"Reject"})", ""},
       {recode<PlanData>, R"({"request_id":)" + I + R"(,"status":"completed","tasks":[)" + kTask + "]}", ""},
-      // Read, but re-encoded with every key and in canonical spelling.
+      // Read, but re-encoded with every key (a result's absent artifacts left out) and in canonical spelling.
       {recode<PlanTask>, R"({"id":"a","description":"d","status":"pending","on_failure":{"abort":null},"tool_hint":null})",
        R"({"depends_on":[],"description":"d","done_when":"tool_success","id":"a","inputs_from":[],"kind":"generic",)"
        R"("on_failure":"abort","produces":null,"result_record_id":null,"status":"pending","tool_hint":null})"},
