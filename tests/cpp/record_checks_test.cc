@@ -53,7 +53,6 @@ TEST(RecordChecks, GeneralStepsInOrder) {
        [](Record& r) { r.refs.push_back(r.refs[0]), Log::seal(r); }},
       {"space before schema", [](World&, Draft& d) { d.space = kOther, d.schema = kUnknown; }, R::InvalidPayload},
       {"schema before author", [](World&, Draft& d) { d.schema = kUnknown, d.author = "nobody"; }, R::UnknownSchema},
-      {"empty schema map", [](World& w, Draft&) { w.log.rules.kind_schema_map.clear(); }, R::UnknownSchema},
       {"kind against schema", [](World&, Draft& d) { d.schema = schema("quintrel.plan.v1"); }, R::KindSchemaMismatch},
       {"type the kind refuses", [](World&, Draft& d) { d.author = "provider"; }, R::AuthorRoleInvalid},
       {"registered with another type", [](World&, Draft& d) { d.type = AuthorType::User; }, R::AuthorRoleInvalid},

@@ -91,11 +91,9 @@ TEST(Replay, StoredAgainstDerivedVerdicts) {
       {0, {VerdictResult::Accept, std::nullopt}, std::nullopt},
       {0, {VerdictResult::Accept, R::Refused}, R::InvalidPayload},
       {0, {VerdictResult::Reject, R::InvalidPayload}, R::InvalidPayload},
-      {0, {VerdictResult::Reject, std::nullopt}, R::InvalidPayload},
       {2, {VerdictResult::Accept, std::nullopt}, R::AuthorRoleInvalid},
       {2, {VerdictResult::Reject, R::AuthorRoleInvalid}, std::nullopt},
       {2, {VerdictResult::Reject, R::UnknownSchema}, R::AuthorRoleInvalid},
-      {2, {VerdictResult::Reject, std::nullopt}, R::AuthorRoleInvalid},
   };
   for (const auto& c : cases) {
     auto records = log.records();
