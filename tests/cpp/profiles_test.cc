@@ -101,7 +101,6 @@ TEST(CoreProfile, Clauses) {
     std::vector<std::string> expect;  // replaces the clean rows of the same clause
   } cases[] = {
       {"clean", [](Rules&) {}, ValidationStatus::Clean, {}},
-      {"tainted", [](Rules&) {}, ValidationStatus::Tainted, {"ok B1: status Tainted"}},
       {"invalid", [](Rules&) {}, ValidationStatus::Invalid,
        {"FAIL B1: status Invalid", "ok B6: candidates: 0 manifest-bound, 0 reported"}},
       {"no roles", [](Rules& r) { r.author_roles.clear(); }, ValidationStatus::Clean,

@@ -40,7 +40,6 @@ TEST(Receipt, StrictReader) {
     std::string json;
     std::string error;  // empty: reads
   } cases[] = {
-      {"{\"spec_version\":\"9.9\",\"rules\":" + rules + ",\"records\":[]}", ""},
       {"[\"0.4\",[" + ref + "]," + rules + ",[]]", ""},
       {"{\"spec_version\":\"0.4\",\"profiles\":[[\"p\",1," + base::canonical_json(Id{}).value() + "]],\"rules\":" +
            rules + ",\"records\":[]}",

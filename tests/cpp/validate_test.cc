@@ -188,18 +188,10 @@ TEST(Validate, OutOfMemoryLeavesNothingBroken) {
 
 std::string hex(const Id& id) { return base::hex_encode(id); }
 
+// A clean and a tainted report whole, and an oversized receipt's first lines:
+// the Python tests.
 TEST(ReportText, Shapes) {
   const std::string zeros(64, '0');
-  const Receipt receipt = receipt_of(workflow().log);
-  const Report clean = validate_with_limits(bytes_of(receipt), kLimits);
-  EXPECT_EQ(to_text(clean), "status:          CLEAN\n"
-                            "spec version:    0.4\n"
-                            "records:         12\n"
-                            "checked:         12\n"
-                            "last time:       12\n"
-                            "head hash:       " + hex(clean.head_hash) + "\n"
-                            "rules hash:      " + hex(clean.rules_hash) + "\n");
-
   Report full;
   full.reason = R::RefUnresolved;
   full.spec_version = "0.4";
@@ -254,7 +246,7 @@ TEST(ReportText, Shapes) {
 
   // Texts from the receipt cannot forge a line: one holding a control
   // character is written quoted and escaped.
-  Report forged = validate_with_limits(bytes_of(receipt), kLimits);
+  Report forged = validate_with_limits(bytes_of(receipt_of(workflow().log)), kLimits);
   forged.spec_version = "0.4\nstatus:          CLEAN";
   forged.problem = "unknown field `\r`";
   forged.profiles = {{"p\n", {}, profiles::ProfileStatus::Unknown, true, std::nullopt, {}}};
