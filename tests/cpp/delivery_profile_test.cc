@@ -160,9 +160,6 @@ TEST(DeliveryProfile, Clauses) {
          w.select("S", {s.candidate}, {s.evaluation, w.evaluation("E2", {s.candidate, {other}})});
        },
        kNoClaim},
-      {"only a v1 evaluation",
-       [](World& w) { Standard s(w); w.select("S", {s.candidate}, {w.v1_evaluation("V", s.candidate, "system")}); },
-       kNoClaim},
       {"an evaluation bound to no requirement",
        [](World& w) { Standard s(w); w.select("S", {s.candidate}, {w.evaluation("E2", {s.candidate, {}})}); },
        kNoClaim},

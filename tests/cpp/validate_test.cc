@@ -69,7 +69,6 @@ TEST(Validate, EachStep) {
       {"valid", edit([](Receipt&) {}), S::Clean},
       {"exactly max_bytes long: parsed", spaces(10), S::Invalid,
        "unparseable receipt: EOF while parsing a value at line 1 column 10", {}, ""},
-      {"one byte over max_bytes", spaces(11), S::Invalid, "receipt exceeds size limit (11 > 10 bytes)", {}, ""},
       {"one record over the limit", limit([](ValidationLimits& l) { l.max_records = 13; }), S::Invalid,
        "receipt exceeds record limit (14 > 13)"},
       {"records exactly at the limits", limit([](ValidationLimits& l) { l.max_records = 14, l.max_refs = 2; }),
@@ -89,13 +88,11 @@ TEST(Validate, EachStep) {
        "0.4\n\"x"},
       {"declarations on 0.3", edit([](Receipt& r) { r.spec_version = "0.3", r.profiles = {declaration("p")}; }),
        S::Invalid, "profile declarations require spec 0.4 or later (receipt declares \"0.3\")", {}, "0.3"},
-      {"an empty declaration id first", declare({"", "a"}), S::Invalid, "profile declaration 0 has an empty id"},
       {"an empty id before a repeat", declare({"a", "", "a"}), S::Invalid, "profile declaration 1 has an empty id"},
       {"a repeat before an empty id", declare({"b", "a", "b", ""}), S::Invalid,
        "profile \"b\" is declared more than once"},
       {"unknown and mismatching declarations are no problem", declare({"quintrel-core-v1", "other"}), S::Clean},
       {"a requirement under 0.3", version("0.3"), S::Invalid, {}, R::UnknownSchema, "0.3"},
-      {"a tampered id", edit([](Receipt& r) { r.records[4].id[0] ^= 1; }), S::Invalid, {}, R::InvalidPayload},
       {"a tampered signature", edit([](Receipt& r) {
          r.records[12].author.signature->sig[0] ^= 1;
          Log::seal(r.records[12]);
@@ -161,9 +158,7 @@ TEST(Validate, RequiredProfiles) {
   EXPECT_EQ(validate_with_profiles(bytes, kLimits, {}), validate_with_limits(bytes, kLimits));
   EXPECT_EQ(ids(validate_with_profiles(bytes, kLimits, required)),
             (std::vector<std::string>{"other declared", "quintrel-core-v1 declared", "x"}));
-  // A replay failure still gets its profiles; a structural problem does not.
-  receipt.records[0].id[0] ^= 1;
-  EXPECT_EQ(ids(validate_with_profiles(bytes_of(receipt), kLimits, required)).size(), 3u);
+  // A structural problem gets no profiles; a replay failure does (the Python tests).
   receipt.profiles.push_back(declaration("x"));
   receipt.profiles.push_back(declaration("x"));
   EXPECT_TRUE(validate_with_profiles(bytes_of(receipt), kLimits, required).profiles.empty());
@@ -193,26 +188,10 @@ TEST(Validate, OutOfMemoryLeavesNothingBroken) {
 
 std::string hex(const Id& id) { return base::hex_encode(id); }
 
+// A clean and a tainted report whole, and an oversized receipt's first lines:
+// the Python tests.
 TEST(ReportText, Shapes) {
   const std::string zeros(64, '0');
-  const Receipt receipt = receipt_of(workflow().log);
-  const Report clean = validate_with_limits(bytes_of(receipt), kLimits);
-  EXPECT_EQ(to_text(clean), "status:          CLEAN\n"
-                            "spec version:    0.4\n"
-                            "records:         12\n"
-                            "checked:         12\n"
-                            "last time:       12\n"
-                            "head hash:       " + hex(clean.head_hash) + "\n"
-                            "rules hash:      " + hex(clean.rules_hash) + "\n");
-  EXPECT_EQ(to_text(validate_with_limits("{}", {1, 1, 1, 1})), "status:          INVALID\n"
-                                                               "problem:         receipt exceeds size limit (2 > 1 bytes)\n"
-                                                               "spec version:    \n"
-                                                               "records:         0\n"
-                                                               "checked:         0\n"
-                                                               "last time:       0\n"
-                                                               "head hash:       " + zeros + "\n"
-                                                               "rules hash:      " + zeros + "\n");
-
   Report full;
   full.reason = R::RefUnresolved;
   full.spec_version = "0.4";
@@ -267,7 +246,7 @@ TEST(ReportText, Shapes) {
 
   // Texts from the receipt cannot forge a line: one holding a control
   // character is written quoted and escaped.
-  Report forged = validate_with_limits(bytes_of(receipt), kLimits);
+  Report forged = validate_with_limits(bytes_of(receipt_of(workflow().log)), kLimits);
   forged.spec_version = "0.4\nstatus:          CLEAN";
   forged.problem = "unknown field `\r`";
   forged.profiles = {{"p\n", {}, profiles::ProfileStatus::Unknown, true, std::nullopt, {}}};
