@@ -1,5 +1,4 @@
-"""A whole workflow from Python, and a log that survives its writer being
-killed."""
+"""A whole workflow from Python, and a log that survives its writer being killed."""
 import hashlib
 import json
 import os
