@@ -47,9 +47,7 @@ def alice_signs_with(key):
 ])
 def test_construction_refusals(tmp_path, args, kwargs, error, message):
     args = (str(tmp_path / args[0]) if isinstance(args[0], str) else args[0],) + args[1:]
-    with pytest.raises(error) as e:
-        quintrel.Writer(*args, **kwargs)
-    assert str(e.value) == message
+    assert refused(lambda: quintrel.Writer(*args, **kwargs), error) == message
     assert not (tmp_path / "x").exists()  # nothing touched
 
 
@@ -110,9 +108,7 @@ def test_receipt_declarations_and_failed_commits(writer):
         (["nope"], 'unknown profile "nope"'),
         (["quintrel-core-v1", "quintrel-core-v1"], 'profile "quintrel-core-v1" declared more than once'),
     ]:
-        with pytest.raises(ValueError) as e:
-            writer.receipt(profiles)
-        assert str(e.value) == message
+        assert refused(lambda: writer.receipt(profiles)) == message
     for profiles in ["quintrel-core-v1", [1], {"quintrel-core-v1": 1}]:
         with pytest.raises(TypeError, match="Writer.receipt\\(\\) argument 'profiles'"):
             writer.receipt(profiles)
@@ -135,10 +131,9 @@ def test_receipt_declarations_and_failed_commits(writer):
     assert len(receipt["records"]) == 4 and len(writer) == 4
 
     # a failed commit is raised and writes nothing
-    with pytest.raises(RuntimeError) as e:
-        writer.request("alice", "x" * (64 << 20))
-    assert str(e.value).startswith("commit failed: log size of ")
-    assert str(e.value).endswith(" bytes exceeds configured limit of 67108864 bytes")
+    failed = refused(lambda: writer.request("alice", "x" * (64 << 20)), RuntimeError)
+    assert failed.startswith("commit failed: log size of ")
+    assert failed.endswith(" bytes exceeds configured limit of 67108864 bytes")
     assert len(writer) == 4 and writer.request("alice", "after").accepted
 
 
