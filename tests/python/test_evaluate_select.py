@@ -96,7 +96,7 @@ def test_evaluate_refusals(writer, ids, author, kwargs, message):
     assert writer.receipt() == before
 
 
-def test_plain_evaluations(writer, ids):
+def test_evaluation_payloads(writer, ids):
     cand = ids["cand"]
     c = writer.evaluate("alice", cand, "tests", passed=True, scale=2, uses=[cand])
     assert c.accepted and record_of(writer, c.id).schema == schema("quintrel.evaluation.v1")
