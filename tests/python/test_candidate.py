@@ -1,13 +1,11 @@
-"""Writer.candidate and its artifacts argument: refusals in the order the
-checks run, payloads against texts written by hand, and a manifest-bound
-candidate whose hash the test computes itself."""
+"""Writer.candidate: refusals in check order, payloads, and a manifest hash computed here."""
 import hashlib
 import json
 import os
 
 import pytest
 
-from conftest import MISSING, fill, ints, record_of, refs_of, refused
+from conftest import fill, ints, record_of, refs_of, refused
 
 TREE = "a" * 40
 SHA = "sha256-bytes:" + "c" * 64
@@ -37,18 +35,11 @@ def test_artifacts_are_checked_and_ordered(writer, given, stored):
     assert json.loads(record_of(writer, c.id).payload_json)["artifacts"] == stored
 
 
-class Sub(dict):
-    pass
-
-
 @pytest.mark.parametrize("artifacts, error, message", [
     (["sha256-bytes"], ValueError, NO_COLON.format("sha256-bytes")),
-    ([":"], ValueError, BAD.format(":")),
     (["sha256-bytes:" + "C" * 64], ValueError, BAD.format("sha256-bytes:" + "C" * 64)),
     (["sha256-bytes:" + "c" * 40], ValueError, BAD.format("sha256-bytes:" + "c" * 40)),  # the scheme's length
-    (["other:" + "c" * 39], ValueError, BAD.format("other:" + "c" * 39)),
-    (["-x:" + "c" * 40], ValueError, BAD.format("-x:" + "c" * 40)),
-    ([Sub(scheme=None, digest=5)], ValueError, "artifact dict requires scheme"),
+    ([type("Sub", (dict,), {})(scheme=None, digest=5)], ValueError, "artifact dict requires scheme"),
     ([{"scheme": "sha256-bytes"}], ValueError, "artifact dict requires digest"),
     # scheme, then digest, then name, then the reference as a whole
     ([{"scheme": b"x", "digest": None}], TypeError, NOT_TEXT.format(0, "scheme", "bytes")),
@@ -77,7 +68,7 @@ def ids(writer):
     selection = writer.select("alice", "ship", [root], choose=[root], uses_eval=[evaluation]).id
     rejected = writer.candidate("judge", TREE)
     assert not rejected.accepted
-    return {"root": root, "eval": evaluation, "sel": selection, "rejected": rejected.id, "ROOT": root.upper()}
+    return {"root": root, "eval": evaluation, "sel": selection, "rejected": rejected.id}
 
 
 UPGRADE = 'upgrades target "{}" '
@@ -92,8 +83,6 @@ CANDIDATE_ROWS = [
     ({"continues": "bad c", "parent": "{root}"}, 'invalid record id "bad c"'),
     ({"derives_from": []}, "derives_from requires at least one id"),
     ({"derives_from": ["{root}", "X", "Y"]}, 'invalid record id "X"'),
-    ({"upgrades": "{ROOT}"}, 'invalid record id "{ROOT}"'),
-    ({"upgrades": MISSING}, UPGRADE.format(MISSING) + "is not a Candidate in this log"),
     # the lineage is checked before the directory is walked
     ({"upgrades": "{eval}", "manifest": "/no/such"}, UPGRADE.format("{eval}") + "is not a Candidate in this log"),
     ({"upgrades": "{rejected}"}, UPGRADE.format("{rejected}") + "is not an accepted Candidate"),
@@ -101,6 +90,11 @@ CANDIDATE_ROWS = [
      f'refusing upgrade: git_tree "{"b" * 40}" differs from the target\'s tree "{TREE}"'),
     ({"manifest": "/no/such"}, "cannot walk tree /no/such: No such file or directory (os error 2)"),
     ({"manifest": "/no\0such"}, "cannot walk tree /no\0such: path contains a NUL character"),
+    ({"derives_from": "a" * 64}, "Writer.candidate() argument 'derives_from' must be a list of str, not str"),
+    ({"artifacts": {"scheme": "x"}},
+     "Writer.candidate() argument 'artifacts' must be a list of str or dict, not dict"),
+    # in signature order, before the author is looked at
+    ({"author": "mallory", "note": 1, "manifest": b"/"}, "Writer.candidate() argument 'note' must be str, not int"),
 ]
 
 
@@ -108,27 +102,9 @@ CANDIDATE_ROWS = [
 def test_candidate_refusals(writer, ids, kwargs, message):
     kwargs = dict({"author": "bot", "git_tree": TREE}, **{k: fill(v, ids) for k, v in kwargs.items()})
     before = len(writer)
-    assert refused(lambda: writer.candidate(**kwargs)) == fill(message, ids)
+    error = TypeError if message.startswith("Writer.") else ValueError
+    assert refused(lambda: writer.candidate(**kwargs), error) == fill(message, ids)
     assert len(writer) == before
-
-
-def test_upgrading_a_retracted_candidate(writer, ids):
-    assert writer.retract("bot", ids["root"], "wrong").accepted
-    assert refused(lambda: writer.candidate("bot", TREE, upgrades=ids["root"])) == \
-        UPGRADE.format(ids["root"]) + "is retracted; upgrade a live candidate"
-
-
-@pytest.mark.parametrize("kwargs, message", [
-    ({"algo": None}, "'algo' must be str, not NoneType"),
-    ({"derives_from": "a" * 64}, "'derives_from' must be a list of str, not str"),
-    ({"artifacts": {"scheme": "x"}}, "'artifacts' must be a list of str or dict, not dict"),
-    # in signature order, before the author is looked at
-    ({"author": "mallory", "note": 1, "manifest": b"/"}, "'note' must be str, not int"),
-])
-def test_candidate_argument_types(writer, kwargs, message):
-    kwargs.setdefault("author", "bot")
-    assert refused(lambda: writer.candidate(git_tree=TREE, **kwargs), TypeError) == \
-        "Writer.candidate() argument " + message
 
 
 def source(tree, algo="sha1", commit="null", binding="reported", manifest="null"):
@@ -154,6 +130,9 @@ def test_candidate_payloads(writer, ids):
     assert json.loads(record_of(writer, upgrade.id).payload_json)["basis"] == "derivation"
     # the form of a tree is the verifier's to judge
     assert writer.candidate("bot", "not hex").reason == "SourceBindingInvalid"
+    assert writer.retract("bot", ids["root"], "wrong").accepted
+    assert refused(lambda: writer.candidate("bot", TREE, upgrades=ids["root"])) == \
+        UPGRADE.format(ids["root"]) + "is retracted; upgrade a live candidate"
 
 
 def manifest_hash(root):

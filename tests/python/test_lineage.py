@@ -1,7 +1,4 @@
-"""A lineage built through the verbs, and the standing that validating its
-receipt reports: a root, two continuations of a selection of it, a
-derivation from both, an upgrade of the derivation, evaluations, selections,
-a reaffirmation, then a retraction of the root."""
+"""A lineage built through the verbs, and the standing its receipt reports."""
 import quintrel
 
 

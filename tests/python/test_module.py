@@ -40,13 +40,19 @@ for cls in (quintrel.Writer, quintrel.Receipt):  # the queries
                                                                   "evidence"]})
 
 
-def test_version_all_and_doc():
+def test_version_namespace_and_exports():
     assert quintrel.__version__ == importlib.metadata.version("quintrel") == "0.11.0"
     assert quintrel.__all__ == NAMES
     assert [n for n in vars(quintrel) if n in NAMES] == NAMES
     assert quintrel.__doc__ == ""
     importlib.reload(quintrel)  # starts all afresh
     assert quintrel.__all__ == NAMES
+    # the panic exception stays out of the namespace
+    assert not any(isinstance(v, type) and issubclass(v, BaseException) for v in vars(quintrel).values())
+    # the extension exports its entry point and nothing else
+    listing = subprocess.run(["nm", "-D", "--defined-only", quintrel.__file__],
+                             capture_output=True, text=True, check=True).stdout
+    assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_quintrel"]
 
 
 @pytest.mark.parametrize("callable_, signature", SIGNATURES.items(), ids=lambda x: getattr(x, "__qualname__", ""))
@@ -80,13 +86,3 @@ def documented():
 def test_docstrings_name_nothing_outside_the_package():
     for name, doc in documented():
         assert not re.search(r"section \d|RFC|CLI|quintrel validate|rules init", doc or ""), name
-
-
-def test_panic_exception_is_not_in_the_namespace():
-    assert not any(isinstance(v, type) and issubclass(v, BaseException) for v in vars(quintrel).values())
-
-
-def test_only_the_entry_point_is_exported():
-    listing = subprocess.run(["nm", "-D", "--defined-only", quintrel.__file__],
-                             capture_output=True, text=True, check=True).stdout
-    assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_quintrel"]

@@ -1,6 +1,4 @@
-"""The query methods of Writer and Receipt over the hand-built lineage of the
-C++ query tests (read from its receipt), their errors, and the index each
-object keeps between queries."""
+"""The queries of Writer and Receipt over the C++ query tests' lineage, and their index."""
 import json
 import os
 import random
@@ -77,13 +75,11 @@ def test_writer_and_receipt_agree(lineage, lineage_bytes, ids, log_dir):
     assert e1["node"]["artifacts"][0] == {"digest": "c" * 64, "name": "report", "scheme": "sha256-bytes"}
     assert [s["node"]["id"] for s in lineage.descent(ids["c3"])["line"]] == [ids["s1"], ids["c1"]]
     assert lineage.selected("Ship ") == {"objective": "Ship ", "selections": []}
+    # a Receipt, unlike a Writer, may be used on another thread
+    assert run_on_thread(lambda: lineage.evidence(ids["c6"])) == (w.evidence(ids["c6"]), None)
 
-
-def test_errors(lineage, lineage_bytes, ids, log_dir):
-    w = writer_of(lineage_bytes, log_dir)
     cases = [
         ("descent", "req", "record {} is not a Candidate"),
-        ("siblings", "s1", "record {} is not a Candidate"),
         ("evidence", "e1", "record {} is not a Candidate or Selection"),
         ("descent", "bad", "record {} was rejected at commit"),
         ("standing", "verdict", "record {} was rejected at commit"),
@@ -104,7 +100,7 @@ def test_errors(lineage, lineage_bytes, ids, log_dir):
         assert obj.descent(id=ids["c1"]) == obj.descent(ids["c1"])
 
 
-def test_a_receipt_that_does_not_replay(lineage_bytes, ids):
+def test_edited_receipts(lineage, lineage_bytes, ids):
     receipt = json.loads(lineage_bytes)
     del receipt["records"][-1]  # the last subject loses its Verdict
     broken = quintrel.read(json.dumps(receipt).encode())
@@ -113,9 +109,6 @@ def test_a_receipt_that_does_not_replay(lineage_bytes, ids):
         assert ask(broken, query, *args) == "ValueError: log does not verify: Some(InvalidPayload)"
     with pytest.raises(ValueError, match="^invalid record id"):  # the id is read first
         broken.descent("c1")
-
-
-def test_rules_as_stored(lineage, lineage_bytes, ids):
     # Version 0.3 knows no version 2 evaluation, which the rules map and the
     # lineage uses: validation refuses it, the queries do not narrow the rules.
     older = json.loads(lineage_bytes)
@@ -126,20 +119,11 @@ def test_rules_as_stored(lineage, lineage_bytes, ids):
 
 
 def test_a_new_log(writer):
-    assert writer.frontier() == {"frontier": []}
-    assert writer.selected("x") == {"objective": "x", "selections": []}
+    assert (writer.frontier(), writer.selected("x")) == ({"frontier": []}, {"objective": "x", "selections": []})
     request = writer.request("alice", "one").id
     assert writer.standing(request) == {
         "node": {"id": request, "kind": "Request", "retracted": False, "standing": "n/a", "tainted": False},
         "restorations": []}
-    assert writer.descendants(request) == {"descendants": [], "target": writer.standing(request)["node"]}
-
-
-def test_threads(lineage, lineage_bytes, ids, log_dir):
-    w = writer_of(lineage_bytes, log_dir)
-    _, error = run_on_thread(lambda: w.frontier())
-    assert not isinstance(error, Exception) and "quintrel::Writer is unsendable, but sent to another thread" in str(error)
-    assert run_on_thread(lambda: lineage.evidence(ids["c6"])) == (w.evidence(ids["c6"]), None)
 
 
 def test_cached_answers_follow_commits(lineage_bytes, log_dir):
@@ -171,8 +155,7 @@ def test_python_code_runs_after_the_writer_is_released(lineage_bytes, log_dir, m
     """json.loads, which turns the answer into Python objects, may use the
     Writer freely, even commit to it."""
     w = writer_of(lineage_bytes, log_dir)
-    loads = json.loads
-    seen = []
+    loads, seen = json.loads, []
 
     def committing_loads(text):
         seen.append(w.request("user", "from inside").accepted)

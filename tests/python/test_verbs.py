@@ -1,5 +1,4 @@
-"""The commit road with request, retract and requirement: every refusal in
-the order the checks run, payloads, and rejected records returned, not raised."""
+"""request, retract and requirement: refusals in check order, payloads, rejections."""
 import hashlib
 import json
 
@@ -27,11 +26,9 @@ def request_id(writer):
 # (call, message); `req` is an accepted Request's id. Rows that fail two
 # checks at once pin which comes first.
 VALUE_ROWS = [
-    (lambda w, req: w.request("mallory", "x"), NOT_REGISTERED.format('"mallory"')),
     (lambda w, req: w.request("Alice", "x"), NOT_REGISTERED.format('"Alice"')),
     (lambda w, req: w.retract("mallory", "XYZ", "r"), NOT_REGISTERED.format('"mallory"')),
-    (lambda w, req: w.retract("alice", MISSING.upper(), "r"), f'invalid record id "{MISSING.upper()}"'),
-    (lambda w, req: w.retract("alice", 'a"\\', "r"), 'invalid record id "a\\"\\\\"'),
+    (lambda w, req: w.retract("alice", "bad", "r"), 'invalid record id "bad"'),
     (lambda w, req: w.requirement("mallory", "bad", "", ""), NOT_REGISTERED.format('"mallory"')),
     (lambda w, req: w.requirement("exec", "bad", "", ""), 'invalid record id "bad"'),
     (lambda w, req: w.requirement("exec", MISSING, "", ""), NOT_ACCEPTED.format(f'"{MISSING}"')),
@@ -39,50 +36,32 @@ VALUE_ROWS = [
     (lambda w, req: w.requirement("alice", req, "k", ""), EMPTY),
     (lambda w, req: w.requirement("exec", req, "k", "d", provenance="nonsense"),
      'author "exec" has role Executor, which cannot author a Requirement'),
-    (lambda w, req: w.requirement("judge", req, "k", "d", provenance="derived"),
-     'author "judge" has role Verifier, which cannot author a Requirement'),
-    (lambda w, req: w.requirement("bot", req, "k", "d", provenance="user_authored"),
-     BOUND.format('"user_authored"', '"bot"', "Provider")),
     (lambda w, req: w.requirement("sys", req, "k", "d", provenance="user-authored"),
      BOUND.format('"user_authored"', '"sys"', "System")),
     (lambda w, req: w.requirement("alice", req, "k", "d", provenance="derived"),
      BOUND.format('"derived"', '"alice"', "User")),
     (lambda w, req: w.requirement("alice", req, "k", "d", provenance="Derived"), INVALID.format('"Derived"')),
-    (lambda w, req: w.requirement("bot", req, "k", "d", provenance=" derived"), INVALID.format('" derived"')),
+    (lambda w, req: w.request("alice"), "Writer.request() missing 1 required positional argument: 'objective'"),
+    (lambda w, req: w.requirement("alice", "r", "k", "d", True),
+     "Writer.requirement() takes exactly 4 positional arguments but 5 were given"),
+    # conversion, in signature order, comes before every value check
+    (lambda w, req: w.request("mallory", objective=5), "Writer.request() argument 'objective' must be str, not int"),
+    (lambda w, req: w.requirement("mallory", "bad", "", "", required=1),
+     "Writer.requirement() argument 'required' must be bool, not int"),
+    (lambda w, req: w.requirement("alice", "bad", "k", "d", expected_evidence=1, provenance=2),
+     "Writer.requirement() argument 'expected_evidence' must be str, not int"),
 ]
 
 
 @pytest.mark.parametrize("call, message", VALUE_ROWS)
 def test_refusals_write_nothing(writer, request_id, call, message):
     before = writer.receipt()
-    assert refused(lambda: call(writer, request_id)) == message
+    error = TypeError if message.startswith("Writer.") else ValueError
+    assert refused(lambda: call(writer, request_id), error) == message
     assert writer.receipt() == before
 
 
-TYPE_ROWS = [
-    (lambda w: w.request("alice"), "Writer.request() missing 1 required positional argument: 'objective'"),
-    (lambda w: w.request("alice", "x", "y"),
-     "Writer.request() takes exactly 2 positional arguments but 3 were given"),
-    (lambda w: w.request("mallory", objective=5), "Writer.request() argument 'objective' must be str, not int"),
-    (lambda w: w.retract(author="alice", target=None, reason="r"),
-     "Writer.retract() argument 'target' must be str, not NoneType"),
-    (lambda w: w.requirement("alice", "r", "k", "d", True),
-     "Writer.requirement() takes exactly 4 positional arguments but 5 were given"),
-    # conversion, in signature order, comes before every value check
-    (lambda w: w.requirement("mallory", "bad", "", "", required=1),
-     "Writer.requirement() argument 'required' must be bool, not int"),
-    (lambda w: w.requirement("alice", "bad", "k", "d", expected_evidence=1, provenance=2),
-     "Writer.requirement() argument 'expected_evidence' must be str, not int"),
-]
-
-
-@pytest.mark.parametrize("call, message", TYPE_ROWS)
-def test_argument_types(writer, call, message):
-    assert refused(lambda: call(writer), TypeError) == message
-    assert len(writer) == 0
-
-
-def test_request_payload_and_rejection(writer):
+def test_request_payload_rejection_and_retractions(writer):
     c = writer.request("alice", "")  # an empty objective is passed on
     assert payload(writer, c.id) == {"attachments": [], "objective": "", "parent_request_id": None, "scope": SPACE}
     rejected = writer.request("bot", "a provider may not request")
@@ -91,15 +70,12 @@ def test_request_payload_and_rejection(writer):
     assert repr(c) == f"Commit(id={c.id[:12]}..., accepted=True, reason=None)"
     assert (c.result, c.reason) == ("accept", None)
     assert len(writer) == 4
-
-
-def test_retractions(writer, request_id):
     # who may retract what is the verifier's to judge; here, what the verb commits
     missing = writer.retract("alice", MISSING, "")
     assert (missing.accepted, missing.reason) == (False, "RefUnresolved")
     assert payload(writer, missing.id) == {"reason": "", "target_id": list(bytes.fromhex(MISSING))}
-    own = writer.retract("alice", request_id, "wrong")
-    assert own.accepted and refs_of(writer, own.id) == [("Cause", request_id)]
+    own = writer.retract("alice", c.id, "wrong")
+    assert own.accepted and refs_of(writer, own.id) == [("Cause", c.id)]
 
 
 def test_requirement_payloads(writer, request_id):
@@ -115,25 +91,19 @@ def test_requirement_payloads(writer, request_id):
     c = writer.requirement(author="bot", request=request_id, key="k3", description="d")
     assert c.accepted and payload(writer, c.id)["provenance"] == "derived"
     assert refs_of(writer, c.id) == [("Cause", request_id)]
-
-
-def test_requirement_needs_an_accepted_request(writer, request_id):
     rejected = writer.request("bot", "x").id
-    requirement = writer.requirement("alice", request_id, "k", "d").id
-    for target in (rejected, requirement):
+    for target in (rejected, c.id):
         assert refused(lambda: writer.requirement("alice", target, "k", "d")) == NOT_ACCEPTED.format(f'"{target}"')
 
 
 def test_numpy_bools_are_bools(writer, request_id):
+    # a class named like numpy's bool is no bool
+    fake = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
+    with pytest.raises(TypeError, match="argument 'required' must be bool, not bool_"):
+        writer.requirement("alice", request_id, "k", "d", required=fake())
     np = pytest.importorskip("numpy")
     c = writer.requirement("alice", request_id, "k", "d", required=np.bool_(False))
     assert payload(writer, c.id)["required"] is False
     for value in (np.int64(1), np.array(True)):
         with pytest.raises(TypeError, match="argument 'required' must be bool"):
             writer.requirement("alice", request_id, "k3", "d", required=value)
-
-
-def test_a_class_named_like_numpys_bool_is_no_bool(writer, request_id):
-    fake = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
-    with pytest.raises(TypeError, match="argument 'required' must be bool, not bool_"):
-        writer.requirement("alice", request_id, "k", "d", required=fake())

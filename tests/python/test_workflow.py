@@ -1,5 +1,4 @@
-"""A whole workflow from Python, and a log that survives its writer being
-killed."""
+"""A whole workflow from Python, and a log that survives its writer being killed."""
 import hashlib
 import json
 import os
@@ -62,8 +61,7 @@ def test_request_requirements_retraction_and_receipts(log_dir):
     assert (report.status, report.is_clean, report.reason, report.problem) == ("clean", True, None, None)
     assert str(report) == expected_text("Clean", w.records, rules)
 
-    retraction = w.retract("alice", request.id, "the parser was never asked for")
-    assert retraction.accepted
+    assert w.retract("alice", request.id, "the parser was never asked for").accepted
     tainted = w.receipt(["quintrel-core-v1"])
     receipt = quintrel.read(tainted)
     assert [r.id for r in receipt.records] == [r.id for r in w.records] and len(receipt) == 8
