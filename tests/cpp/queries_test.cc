@@ -1,5 +1,5 @@
 // The named queries over one hand-built lineage, each answer written out
-// whole, and the debug form of a replay failure.
+// whole, the error texts and the debug form of a replay failure.
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -125,8 +125,8 @@ class LineageQueries : public testing::Test {
   Id id(const char* name) const { return l.ids.at(name); }
 };
 
-// The error texts, the standings and the empty selection: the Python tests,
-// over this lineage's receipt.
+// The standings and the empty selection: the Python tests, over this
+// lineage's receipt.
 TEST_F(LineageQueries, Answers) {
   EXPECT_EQ(text(q.descent(id("c1"))), expand(R"({"line":[],"target":$c1})"));
   const std::string c2 = R"({"node":$c2,"via":"derivation"})", c3 = R"({"node":$c3,"via":"derivation"})";
@@ -152,6 +152,18 @@ TEST_F(LineageQueries, Answers) {
   EXPECT_EQ(text(q.selected("other")),
             expand(R"({"objective":"other","selections":[{"chosen":[$c3],"evidence":[)"
                    R"({"criterion":"review","node":$e3,"outcome":"blocked"}],"selection":$s3}]})"));
+
+  const Id unknown = base::sha256("nowhere");
+  const struct {
+    std::string got, want;
+  } errors[] = {
+      {text(q.descent(id("req"))), "record #req is not a Candidate"},
+      {text(q.evidence(id("e1"))), "record #e1 is not a Candidate or Selection"},
+      {text(q.descent(id("bad"))), "record #bad was rejected at commit"},
+      {text(q.standing(id("verdict"))), "record #verdict was rejected at commit"},
+      {text(q.evidence(unknown)), "record " + base::hex_encode(unknown) + " not found"},
+  };
+  for (const auto& e : errors) EXPECT_EQ(e.got, "error: " + expand(e.want));
 
   // Verdicts that disagree with a re-judgement: the replay's reason in debug form.
   std::vector<Record> forged = l.log.records();
