@@ -1,14 +1,20 @@
-// The codec engine: structures, enumerations and bytes read strictly and
-// written canonically, with the typed readers' messages and positions; and the
-// flat id tables. (Strict collections: strict_collections_test.)
+// Reading JSON: the strict reader over free values (syntax messages and
+// positions, strings, numbers, nesting, skipping, truncated input), the codec
+// engine's structures, enumerations and bytes read strictly and written
+// canonically, with the typed readers' messages and positions; and the flat id
+// tables. (Strict collections: rules_test.)
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 #include <random>
 
+#include "base/canonical.h"
 #include "base/codec.h"
 #include "base/hash.h"
 #include "base/id_table.h"
+#include "base/json_reader.h"
+#include "base/utf8.h"
 
 namespace quintrel::base {
 namespace {
@@ -28,6 +34,10 @@ struct Sample {
 };
 
 struct One { uint32_t n = 0; };
+
+struct Skipping {
+  std::vector<uint8_t> keep;
+};
 
 }  // namespace
 
@@ -55,15 +65,139 @@ struct Fields<One> {
   static constexpr std::string_view name = "One";
   static constexpr auto fields = std::make_tuple(field("n", &One::n));
 };
+template <>
+struct Fields<Skipping> {
+  static constexpr std::string_view name = "Skipping";
+  static constexpr bool skip_unknown = true;
+  static constexpr auto fields = std::make_tuple(field("keep", &Skipping::keep));
+};
 
 namespace {
 
 const std::string kZeros32 = "[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]";
 
-template <class T>
-std::string error_of(std::string_view text) {
+// "ok" and the compact text of what was read, or the error with its position.
+template <class T = Json>
+std::string outcome(std::string_view text) {
   auto r = from_json<T>(text);
-  return r ? "ok" : r.error().to_string();
+  return r ? "ok " + compact_json(*r) : r.error().to_string();
+}
+
+TEST(JsonReader, MessagesPositionsAndValues) {
+  auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  const std::pair<std::string, std::string> cases[] = {
+      {"  \n ", "EOF while parsing a value at line 2 column 1"},
+      {"[1,2", "EOF while parsing a list at line 1 column 4"},
+      {"[1,2,]", "trailing comma at line 1 column 6"},
+      {"[1 2]", "expected `,` or `]` at line 1 column 4"},
+      {"[1]]", "trailing characters at line 1 column 4"},
+      {"{\"a\" 1}", "expected `:` at line 1 column 6"},
+      {"{\"a\":1 \"b\"}", "expected `,` or `}` at line 1 column 8"},
+      {"{1:2}", "key must be a string at line 1 column 2"},
+      {"{", "EOF while parsing an object at line 1 column 1"},
+      {"x", "expected value at line 1 column 1"},
+      {"tru", "EOF while parsing a value at line 1 column 3"},
+      {"trux", "expected ident at line 1 column 4"},
+      {"\"abc", "EOF while parsing a string at line 1 column 4"},
+      {"\"a\\x\"", "invalid escape at line 1 column 4"},
+      {"\"\\u12g4\"", "invalid escape at line 1 column 7"},
+      {"\"\\u12", "EOF while parsing a string at line 1 column 5"},
+      {"\"\\udc00\"", "lone leading surrogate in hex escape at line 1 column 7"},
+      {"\"\\ud800\"", "unexpected end of hex escape at line 1 column 8"},
+      {"\"\\ud800\\u0041\"", "lone leading surrogate in hex escape at line 1 column 13"},
+      {"\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+      {"\"\xff\"", "invalid unicode code point at line 1 column 3"},
+      {"-a", "invalid number at line 1 column 2"},
+      {"01", "invalid number at line 1 column 2"},
+      {"1.", "EOF while parsing a value at line 1 column 2"},
+      {"1e+x", "invalid number at line 1 column 4"},
+      {"1e400", "number out of range at line 1 column 5"},
+      {"1e99999999999", "number out of range at line 1 column 12"},
+      // The position of a control character deep in a string.
+      {"\"" + std::string(20, 'x') + "\x01\"",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 22"},
+      {nested(127), "ok " + nested(127)},
+      {nested(128), "recursion limit exceeded at line 1 column 128"},
+      // A huge run of brackets fails at the limit, without deep recursion.
+      {std::string(64 << 20, '['), "recursion limit exceeded at line 1 column 128"},
+      // Values: the last of a repeated key; integers as read, unsigned or
+      // signed, and doubles beyond them, correctly rounded (halfway to even).
+      {" {\"b\":1,\"a\":[true,false,null],\"b\":2} ", "ok {\"a\":[true,false,null],\"b\":2}"},
+      {"\"a\\u0000b\\/\\ud83d\\ude02\"", "ok \"a\\u0000b/\xF0\x9F\x98\x82\""},
+      {"\"" + std::string(20, 'x') + "\\u00e9\\n\"", "ok \"" + std::string(20, 'x') + "\xc3\xa9\\n\""},
+      {"18446744073709551615", "ok 18446744073709551615"},
+      {"18446744073709551616", "ok 1.8446744073709552e19"},
+      {"-9223372036854775808", "ok -9223372036854775808"},
+      {"-9223372036854775809", "ok -9.223372036854776e18"},
+      {"-0", "ok -0.0"},
+      {"1e-400", "ok 0.0"},
+      {"0e99999999999", "ok 0.0"},
+      {"9007199254740993.0", "ok 9007199254740992.0"},
+      {"2.4703282292062328e-324", "ok 5e-324"},
+  };
+  for (const auto& [input, expected] : cases) EXPECT_EQ(outcome(input), expected) << input.substr(0, 40);
+}
+
+TEST(JsonReader, SkippedValues) {
+  auto read = [](std::string_view text) {
+    auto r = from_json<Skipping>(text);
+    return r ? "ok " + std::to_string(r->keep.size()) : r.error().to_string();
+  };
+  // Skipped values are checked for their grammar only: no range, no UTF-8, no depth.
+  EXPECT_EQ(read("{\"x\":{\"y\":[1e999,\"\xff\",{}]},\"keep\":[1]}"), "ok 1");
+  EXPECT_EQ(read("{\"x\":" + std::string(300, '[') + std::string(300, ']') + ",\"keep\":[]}"), "ok 0");
+  EXPECT_EQ(read("{\"x\":[1,],\"keep\":[]}"), "expected value at line 1 column 9");
+  EXPECT_EQ(read("{\"x\":{\"a\" 1},\"keep\":[]}"), "expected `:` at line 1 column 11");
+  EXPECT_EQ(read("{\"x\":[1 2]}"), "expected `,` or `]` at line 1 column 9");
+  EXPECT_EQ(read("{\"x\":" + std::string(1 << 20, '[')), "EOF while parsing a list at line 1 column 1048581");
+}
+
+TEST(JsonReader, TruncatedInputAlwaysFails) {
+  const std::string doc =
+      "{\"id\":[1,2,255],\"text\":\"a\\\"\\u00e9\\ud83d\\ude02\xc3\xa9\",\"n\":[-1,2.5e-3,1E+2,0,"
+      "18446744073709551616],\"o\":{\"t\":true,\"f\":false,\"z\":null,\"e\":{},\"a\":[]}}";
+  ASSERT_TRUE(from_json<Json>(doc));
+  for (size_t n = 0; n < doc.size(); ++n) {
+    auto r = from_json<Json>(std::string_view(doc).substr(0, n));
+    EXPECT_FALSE(r) << n;
+    EXPECT_TRUE(r || r.error().has_position()) << n;
+    EXPECT_FALSE(from_json<Skipping>(std::string_view(doc).substr(0, n))) << n;
+  }
+}
+
+// Strings are scanned eight bytes at a time: what needs escaping (a quote, a
+// backslash, a control character) is found at every offset and never taken
+// for its neighbours, high bytes included; UTF-8 is checked wherever it sits,
+// and a sequence cut by the end of the text is refused even where the bytes
+// after the end would complete it.
+TEST(JsonReader, StringScansAtEveryOffset) {
+  const std::pair<std::string, bool> sequences[] = {
+      {"\xc3\xa9", true}, {"\xe2\x82\xac", true}, {"\xf0\x9f\x98\x82", true}, {"\xc3", false},
+      {"\xed\xa0\x80", false}, {"\xc0\x80", false}, {"\x80", false}};
+  for (size_t len = 1; len < 40; ++len)
+    for (size_t at = 0; at < len; ++at) {
+      for (char special : {'"', '\\', '\x01', '\x1f'}) {
+        std::string s(len, 'a');
+        for (size_t k = 0; k < at; ++k) s[k] = "\x20\x7f\xa2\xdc\x9f\xe9"[k % 6];
+        s[at] = special;
+        ASSERT_EQ(find_json_special(s, 0), at) << len << " " << at;
+        ASSERT_EQ(find_json_special(s, at + 1), len) << len << " " << at;
+      }
+      const std::string ascii(len, 'a');
+      for (const auto& [sequence, valid] : sequences) {
+        const std::string text = ascii.substr(0, at) + sequence + ascii.substr(at);
+        ASSERT_EQ(valid_utf8(text), valid) << len << " " << at;
+        for (size_t cut = 1; valid && cut < sequence.size(); ++cut)
+          ASSERT_FALSE(valid_utf8(std::string_view(text).substr(0, at + cut))) << len << " " << at << " " << cut;
+      }
+    }
+}
+
+TEST(JsonReader, DebugQuoting) {
+  EXPECT_EQ(debug_quote("a\"b\\c\n\t\r"), R"("a\"b\\c\n\t\r")");
+  EXPECT_EQ(debug_quote(std::string("\0\x01\x7f", 3)), R"("\0\u{1}\u{7f}")");
+  // Only control characters are escaped: a quote mark, a combining mark and U+2028 stay.
+  EXPECT_EQ(debug_quote("\xC3\xA9'e\xCC\x81\xE2\x80\xA8"), "\"\xC3\xA9'e\xCC\x81\xE2\x80\xA8\"");
 }
 
 TEST(Codec, StructFormsAndDefaults) {
@@ -75,64 +209,53 @@ TEST(Codec, StructFormsAndDefaults) {
             R"({"objective":"x","scope":)" + kZeros32 + R"(,"items":[],"parent":null,"color":"Blue","small":0})");
   v->extra = std::vector<uint8_t>{1, 255};
   EXPECT_NE(canonical_json(*v)->find(R"("extra":[1,255])"), std::string::npos);
-
   // The array form may leave trailing defaults off.
   auto a = from_json<Sample>(R"(["x",)" + kZeros32 + "]");
   ASSERT_TRUE(a) << a.error().to_string();
   EXPECT_EQ(a->color, Color::kBlue);
-  EXPECT_EQ(error_of<Sample>(R"(["x"])"), "invalid length 1, expected struct Sample with 7 elements at line 1 column 5");
-  EXPECT_EQ(error_of<Inner>(R"(["a","b","c"])"), "trailing characters at line 1 column 10");
-  EXPECT_EQ(error_of<One>("[]"), "invalid length 0, expected struct One with 1 element at line 1 column 2");
 }
 
-// The tokenizer's own messages are pinned in json_reader_test; these are the
-// typed readers' and the positions they take.
-TEST(Codec, StructMessagesAndPositions) {
+// The tokenizer's own messages are pinned above; these are the typed readers'
+// and the positions they take. Bytes take a fast path; what it cannot read
+// falls back to the general one (their agreement: below).
+TEST(Codec, TypedReaders) {
+  const std::string tail = kZeros32.substr(2), colors = "expected one of `Red`, `Green`, `Blue`";
   const std::pair<std::string, std::string> cases[] = {
-      {R"({"n":1,"m":2})", "unknown field `m`, expected `n` at line 1 column 10"},
-      {R"({"n":"7"})", R"(invalid type: string "7", expected u32 at line 1 column 8)"},
-      {R"({"n":4294967296})", "invalid value: integer `4294967296`, expected u32 at line 1 column 15"},
-      {R"({"n":[1]})", "invalid type: sequence, expected u32 at line 1 column 5"},
-      {R"({"n":null})", "invalid type: null, expected u32 at line 1 column 9"},
-      {R"({"n":true})", "invalid type: boolean `true`, expected u32 at line 1 column 9"},
-      {R"("x")", R"(invalid type: string "x", expected struct One at line 1 column 3)"},
-      {"\n{\"n\":\n  2,\n\"n\":3}", "duplicate field `n` at line 4 column 3"},
-  };
-  for (const auto& [input, expected] : cases) EXPECT_EQ(error_of<One>(input), expected) << input;
-  EXPECT_EQ(error_of<Inner>(R"({"path":"a"})"), "missing field `content` at line 1 column 12");
-  // White space before the colon is consumed before the position is taken.
-  EXPECT_EQ(error_of<Inner>(R"({"path":"a","note" :1})"),
-            "unknown field `note`, expected `path` or `content` at line 1 column 19");
-}
+      {outcome<Sample>(R"(["x"])"), "invalid length 1, expected struct Sample with 7 elements at line 1 column 5"},
+      {outcome<Inner>(R"(["a","b","c"])"), "trailing characters at line 1 column 10"},
+      {outcome<One>("[]"), "invalid length 0, expected struct One with 1 element at line 1 column 2"},
+      {outcome<One>(R"({"n":1,"m":2})"), "unknown field `m`, expected `n` at line 1 column 10"},
+      {outcome<One>(R"({"n":"7"})"), R"(invalid type: string "7", expected u32 at line 1 column 8)"},
+      {outcome<One>(R"({"n":4294967296})"), "invalid value: integer `4294967296`, expected u32 at line 1 column 15"},
+      {outcome<One>(R"({"n":[1]})"), "invalid type: sequence, expected u32 at line 1 column 5"},
+      {outcome<One>(R"({"n":null})"), "invalid type: null, expected u32 at line 1 column 9"},
+      {outcome<One>(R"({"n":true})"), "invalid type: boolean `true`, expected u32 at line 1 column 9"},
+      {outcome<One>(R"("x")"), R"(invalid type: string "x", expected struct One at line 1 column 3)"},
+      {outcome<One>("\n{\"n\":\n  2,\n\"n\":3}"), "duplicate field `n` at line 4 column 3"},
+      {outcome<Inner>(R"({"path":"a"})"), "missing field `content` at line 1 column 12"},
+      // White space before the colon is consumed before the position is taken.
+      {outcome<Inner>(R"({"path":"a","note" :1})"),
+       "unknown field `note`, expected `path` or `content` at line 1 column 19"},
 
-TEST(Codec, Enumerations) {
-  EXPECT_EQ(*from_json<Color>(R"("Green")"), Color::kGreen);
-  EXPECT_EQ(*from_json<Color>(R"({"Green":null})"), Color::kGreen);
-  EXPECT_EQ(error_of<Color>(R"("green")"),
-            "unknown variant `green`, expected one of `Red`, `Green`, `Blue` at line 1 column 7");
-  EXPECT_EQ(error_of<Color>(R"({"Green":1})"), "invalid type: integer `1`, expected unit at line 1 column 10");
-  EXPECT_EQ(error_of<Color>(R"({"Green":null,"Red":null})"), "expected value at line 1 column 13");
-  EXPECT_EQ(error_of<Color>("5"), "expected value at line 1 column 1");
-  // An unknown name fails before its colon is read.
-  EXPECT_EQ(error_of<Color>(R"({"Admin"})"),
-            "unknown variant `Admin`, expected one of `Red`, `Green`, `Blue` at line 1 column 8");
-  EXPECT_EQ(error_of<Color>("{5:null}"), "invalid type: integer `5`, expected variant identifier at line 1 column 2");
-}
+      {outcome<Color>(R"("Green")"), R"(ok "Green")"},
+      {outcome<Color>(R"({"Green":null})"), R"(ok "Green")"},
+      {outcome<Color>(R"("green")"), "unknown variant `green`, " + colors + " at line 1 column 7"},
+      {outcome<Color>(R"({"Green":1})"), "invalid type: integer `1`, expected unit at line 1 column 10"},
+      {outcome<Color>(R"({"Green":null,"Red":null})"), "expected value at line 1 column 13"},
+      {outcome<Color>("5"), "expected value at line 1 column 1"},
+      // An unknown name fails before its colon is read.
+      {outcome<Color>(R"({"Admin"})"), "unknown variant `Admin`, " + colors + " at line 1 column 8"},
+      {outcome<Color>("{5:null}"), "invalid type: integer `5`, expected variant identifier at line 1 column 2"},
 
-// Bytes take a fast path; what it cannot read falls back to the general one.
-// The tokenizer's messages on either path are checked by the agreement below.
-TEST(Codec, ByteArrays) {
-  const std::string tail = kZeros32.substr(2);
-  const std::pair<std::string, std::string> ids[] = {
-      {"[1,2]", "invalid length 2, expected an array of length 32 at line 1 column 5"},
-      {"[256" + tail, "invalid value: integer `256`, expected u8 at line 1 column 4"},
-      {"[0," + kZeros32.substr(1), "trailing characters at line 1 column 66"},
+      {outcome<Id>("[1,2]"), "invalid length 2, expected an array of length 32 at line 1 column 5"},
+      {outcome<Id>("[256" + tail), "invalid value: integer `256`, expected u8 at line 1 column 4"},
+      {outcome<Id>("[0," + kZeros32.substr(1)), "trailing characters at line 1 column 66"},
+      {outcome<Bytes>("[1,-1]"), "invalid value: integer `-1`, expected u8 at line 1 column 5"},
+      {outcome<Bytes>("[1,2.0]"), "invalid type: floating point `2.0`, expected u8 at line 1 column 6"},
+      {outcome<Bytes>("[0,7,255,10]"), "ok [0,7,255,10]"},
+      {outcome<Bytes>("[]"), "ok []"},
   };
-  for (const auto& [input, expected] : ids) EXPECT_EQ(error_of<Id>(input), expected) << input;
-  EXPECT_EQ(error_of<Bytes>("[1,-1]"), "invalid value: integer `-1`, expected u8 at line 1 column 5");
-  EXPECT_EQ(error_of<Bytes>("[1,2.0]"), "invalid type: floating point `2.0`, expected u8 at line 1 column 6");
-  EXPECT_EQ(from_json<Bytes>("[0,7,255,10]"), (Bytes{0, 7, 255, 10}));
-  EXPECT_EQ(from_json<Bytes>("[]"), Bytes{});
+  for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
 }
 
 // The fast path stops at the first element it cannot read plainly and leaves

@@ -56,12 +56,13 @@ TEST(StateFold, EachKindChangesOnlyItsFields) {
     std::function<void(State&)> expect;
   } cases[] = {
       // Consuming it when Required shows in the kind checks.
-      {"actions without the Require ref leave the exact approval",
-       {exact(2, action_subject), make_record(3, Kind::Action, action()), make_record(4, Kind::Action, action())},
+      {"actions that only Use or cite the exact approval leave it",
+       {exact(2, action_subject), make_record(3, Kind::Action, action(), {use(2)}),
+        make_record(4, Kind::Action, action(), {cause(2), replace(2)})},
        [&](State& e) {
          e.valid_approvals = {{action_subject, id_of(2)}}, e.exact_approval_index = {{id_of(2), action_subject}};
          e.open_actions = {id_of(3), id_of(4)}, e.action_to_request = {act3, act4};
-         e.request_open_action_count = {{id_of(1), 2}};
+         e.request_open_action_count = {{id_of(1), 2}}, e.epistemic_dependents = {{id_of(2), {id_of(3)}}};
        }},
       {"a closing response ends the request and its plan",
        {request(1), make_record(2, Kind::Plan, plan(PlanStatus::running)),

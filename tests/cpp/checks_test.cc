@@ -1,19 +1,29 @@
-// The checks of each kind, one table per group; every case is judged against
-// a fresh copy of one small log.
+// The judgement of a record: the general steps in their order, the identity a
+// replacement keeps, the check of Verdict records, and the checks of each kind,
+// one table per group, every case judged against a fresh copy of one small
+// log; and the index of prior records every check reads through.
 #include <functional>
 
 #include "log_fixture.h"
 #include "record/evolution_payloads.h"
 #include "record/plan_payload.h"
+#include "verify/prior.h"
+#include "verify/record_checks.h"
+#include "verify/verdict.h"
 
 namespace quintrel::fixture {
 namespace {
 
 using namespace record;
+using verify::Prior;
+using verify::PriorIndex;
+using verify::RequestFacts;
 using R = ReasonCode;
 using B = CandidateBasis;
 using S = TaskStatus;
 const Id kScope = base::sha256("scope");
+const Id kOther = base::sha256("other space");
+const Id kUnknown = base::sha256("no such schema");
 
 Draft candidate(B basis, std::optional<Id> parent = {}, std::vector<Ref> refs = {}, char tree = 'a', size_t n = 40) {
   CandidateData c;
@@ -26,12 +36,17 @@ PlanTask task(std::string id, S status, std::vector<std::string> deps = {}, std:
   return t;
 }
 
+CapabilityData capability(std::string actor, CapabilityMode mode = {}) {
+  return {std::move(actor), "deploy", kOther, mode, std::nullopt};
+}
+
 // A request with a requirement "k"; two root candidates, an evaluation of the
 // first and a selection that chose it; capabilities of "provider" for the
-// classes "auto", "ask" and "deny" in those modes; one open "auto" action.
+// classes "auto", "ask" and "deny" in those modes; one open "auto" action; a
+// rejected record, a record of another space and a retracted capability.
 struct World {
   Log log;
-  Id request, req_k, c1, c2, e1, sel, auto_cap, ask_cap, deny_cap, action;
+  Id request, req_k, c1, c2, e1, sel, auto_cap, ask_cap, deny_cap, action, rejected, foreign, retracted;
   World() {
     request = log.accept(draft(Kind::Request, "user", RequestData{"o", kScope}));
     req_k = log.accept(requirement("k"));
@@ -43,6 +58,12 @@ struct World {
     ask_cap = grant("ask", CapabilityMode::Ask);
     deny_cap = grant("deny", CapabilityMode::Deny);
     action = log.accept(act("auto", {require(auto_cap)}));
+    rejected = log.commit(draft(Kind::Capability, "provider", capability("p"))).id;
+    Draft d = draft(Kind::Capability, "system", capability("f"));
+    d.space = kOther;
+    foreign = log.commit(d).id;
+    retracted = log.accept(draft(Kind::Capability, "system", capability("r")));
+    retract(retracted, "system");
   }
   // The time of the record judged after `n` more commits.
   uint64_t time_after(int n) const { return log.records().size() + 2 * n + 1; }
@@ -111,6 +132,140 @@ void run(std::initializer_list<Case> cases) {
   for (const auto& c : cases) {
     World w;
     EXPECT_EQ(w.log.judge(c.make(w)), c.want) << c.name;
+  }
+}
+
+TEST(RecordChecks, GeneralStepsInOrder) {
+  // Each case edits a new Capability by "system" (and may change the rules),
+  // then may edit the stamped record.
+  const struct {
+    const char* name;
+    std::function<void(World&, Draft&)> edit;
+    Judgement want;
+    std::function<void(Record&)> after = nullptr;
+  } cases[] = {
+      {"accepted", [](World&, Draft&) {}, std::nullopt},
+      {"id before space", [](World&, Draft& d) { d.space = kOther; }, R::InvalidPayload, [](Record& r) { r.id[0] ^= 1; }},
+      {"refs out of order", [](World& w, Draft& d) { d.refs = {cause(w.request), use(w.auto_cap)}; }, R::InvalidPayload,
+       [](Record& r) { std::swap(r.refs[0], r.refs[1]), Log::seal(r); }},
+      {"refs repeated", [](World& w, Draft& d) { d.refs = {use(w.auto_cap)}; }, R::InvalidPayload,
+       [](Record& r) { r.refs.push_back(r.refs[0]), Log::seal(r); }},
+      {"space before schema", [](World&, Draft& d) { d.space = kOther, d.schema = kUnknown; }, R::InvalidPayload},
+      {"schema before author", [](World&, Draft& d) { d.schema = kUnknown, d.author = "nobody"; }, R::UnknownSchema},
+      {"kind against schema", [](World&, Draft& d) { d.schema = schema("quintrel.plan.v1"); }, R::KindSchemaMismatch},
+      {"type the kind refuses", [](World&, Draft& d) { d.author = "provider"; }, R::AuthorRoleInvalid},
+      {"registered with another type", [](World&, Draft& d) { d.type = AuthorType::User; }, R::AuthorRoleInvalid},
+      {"pinned author unsigned", [](World& w, Draft&) { w.log.rules.author_keys["system"] = {signer(1).public_key()}; },
+       R::SignatureMissing},
+      {"key outside the pinned set", [](World& w, Draft& d) {
+         w.log.rules.author_keys["system"] = {signer(1).public_key()};
+         d.signer = &signer(2); }, R::SignatureInvalid},
+      {"unpinned author, any key", [](World&, Draft& d) { d.signer = &signer(2); }, std::nullopt},
+      {"first ref decides: unresolved", [](World& w, Draft& d) { d.refs = {cause(kUnknown), use(w.foreign)}; },
+       R::RefUnresolved},
+      {"first ref decides: cross space", [](World& w, Draft& d) { d.refs = {cause(w.foreign), use(kUnknown)}; },
+       R::RefCrossSpace},
+      {"require a rejected record", [](World& w, Draft& d) { d.refs = {require(w.rejected)}; }, R::RefUnresolved},
+      {"require a retracted record", [](World& w, Draft& d) { d.refs = {require(w.retracted)}; }, R::RefUnresolved},
+      {"use a retracted record", [](World& w, Draft& d) { d.refs = {use(w.retracted)}; }, std::nullopt},
+      {"replace refs counted before the kind", [](World& w, Draft& d) {
+         d = draft(Kind::Request, "user", RequestData{"o", kOther}, {replace(w.auto_cap), replace(w.retracted)}); },
+       R::InvalidPayload},
+      {"replace a rejected record", [](World& w, Draft& d) { d.refs = {replace(w.rejected)}; }, R::ReplacementInvalid},
+      {"replace another actor's", [](World& w, Draft& d) { d.refs = {replace(w.auto_cap)}; }, R::ReplacementInvalid},
+      {"replace a retracted one, mode changed", [](World& w, Draft& d) {
+         d = draft(Kind::Capability, "system", capability("r", CapabilityMode::Deny), {replace(w.retracted)}); },
+       std::nullopt},
+      {"declared evidence not derived", [](World&, Draft& d) { d.evidence = Evidence::Verified; }, R::InvalidPayload},
+      {"evidence at the threshold", [](World& w, Draft&) {
+         w.log.rules.evidence_thresholds[Kind::Capability] = Evidence::Reported; }, std::nullopt},
+      {"evidence below the threshold", [](World& w, Draft& d) {
+         w.log.rules.evidence_thresholds[Kind::Capability] = Evidence::Inferred;
+         d.refs = {use(w.retracted)}; }, R::EvidenceBelowThreshold},
+      {"payload not canonical", [](World&, Draft& d) { d.data += "\n"; }, R::InvalidPayload},
+      {"admitted schema with no payload type", [](World& w, Draft& d) {
+         w.log.rules.kind_schema_map[kUnknown] = Kind::Capability;
+         d.schema = kUnknown; }, R::UnknownSchema},
+  };
+  for (const auto& c : cases) {
+    World w;
+    Draft d = draft(Kind::Capability, "system", capability("q"));
+    c.edit(w, d);
+    Record r = w.log.stamp(d);
+    if (c.after) c.after(r);
+    EXPECT_EQ(w.log.judge(r), c.want) << c.name;
+  }
+}
+
+// Only the identity fields count: an approval's kind of subject, a summary's
+// type, subject and scope, a plan's request.
+TEST(RecordChecks, ReplacementKeepsIdentity) {
+  auto approval = [](std::optional<Id> target, std::optional<std::string> cls, std::optional<std::string> actor,
+                     uint64_t expiry) { return json(ApprovalData{target, cls, Id{}, actor, expiry}); };
+  auto summary = [](uint8_t subject, uint8_t claim) {
+    return json(SummaryData{SummaryType::Lesson, id_of(subject), Id{}, {claim}});
+  };
+  auto plan = [](uint8_t request, const char* task) {
+    return json(PlanData{id_of(request), {{.id = task}}, PlanStatus::running});
+  };
+  const Id t{1};
+  const struct {
+    Kind kind;
+    std::string mine, theirs;
+    Judgement want;
+  } cases[] = {
+      {Kind::Approval, approval(t, "a", "x", 1), approval(t, std::nullopt, std::nullopt, 2), std::nullopt},
+      {Kind::Approval, approval(t, "a", "x", 1), approval(Id{2}, "a", "x", 1), R::ReplacementInvalid},
+      {Kind::Approval, approval(std::nullopt, "a", "x", 1), approval(t, "a", "x", 5), std::nullopt},
+      {Kind::Approval, approval(std::nullopt, "a", "x", 1), approval(t, "a", std::nullopt, 1), R::ReplacementInvalid},
+      {Kind::Approval, approval(t, std::nullopt, "x", 1), approval(std::nullopt, "a", "x", 1), R::ReplacementInvalid},
+      {Kind::Approval, approval(t, "a", "x", 1), "{}", R::InvalidPayload},
+      {Kind::Summary, summary(1, 1), summary(1, 2), std::nullopt},
+      {Kind::Summary, summary(1, 1), summary(2, 1), R::ReplacementInvalid},
+      {Kind::Plan, plan(1, "a"), plan(1, "b"), std::nullopt},
+      {Kind::Plan, plan(1, "a"), plan(2, "a"), R::ReplacementInvalid},
+      {Kind::Plan, "{}", plan(1, "a"), R::InvalidPayload},
+  };
+  for (const auto& c : cases) {
+    const std::vector<Record> replaced{raw_record(1, c.kind, c.theirs)};
+    const auto index = PriorIndex::of(replaced);
+    const Record r = raw_record(2, c.kind, c.mine, {replace(1)});
+    EXPECT_EQ(verify::check_replacement_compatibility(r, replaced[0], Prior(replaced, index)), c.want)
+        << c.mine << " / " << c.theirs;
+  }
+}
+
+TEST(RecordChecks, VerdictRecords) {
+  World w;
+  const Record subject = w.log.stamp(draft(Kind::Capability, "system", capability("q")));
+  std::vector<Record> records = w.log.records();
+  records.push_back(subject);
+  const auto index = PriorIndex::of(records);
+  const Prior prior(records, index);
+  auto no_map = w.log.rules;
+  no_map.kind_schema_map.clear();
+  const Id judged = records[0].id, verdict = records[1].id;
+  const struct {
+    const char* name;
+    std::function<void(Record&)> change;
+    Judgement want;
+  } cases[] = {
+      {"well formed", [](Record&) {}, std::nullopt},
+      {"schema before author", [](Record& v) { v.schema = schema("quintrel.plan.v1"), v.author.type = AuthorType::User; },
+       R::KindSchemaMismatch},
+      {"signed", [](Record& v) { v.author.signature = Signature{}; }, R::InvalidPayload},
+      {"a Use ref", [](Record& v) { v.refs[0].type = RefType::Use; }, R::InvalidPayload},
+      {"unknown subject", [](Record& v) { v.refs[0].target = Id{7}; }, R::RefUnresolved},
+      {"subject is a verdict", [&](Record& v) { v.refs[0].target = verdict; }, R::InvalidPayload},
+      {"subject already judged", [&](Record& v) { v.refs[0].target = judged; }, R::InvalidPayload},
+  };
+  for (const auto& c : cases) {
+    Record v = make_verdict(subject, std::nullopt);
+    c.change(v);
+    Log::seal(v);
+    EXPECT_EQ(verify::check_verdict_record(v, prior, w.log.rules), c.want) << c.name;
+    // check_record hands a Verdict over whole; the schema map plays no part.
+    EXPECT_EQ(verify::check_record(v, prior, no_map, w.log.state()), c.want) << c.name;
   }
 }
 
@@ -271,6 +426,56 @@ TEST(KindChecks, PlansApprovalsRetractions) {
          Id x = w.retract(w.auto_cap, "system");
          return retraction("system", x, x); }, R::InvalidPayload},
   });
+}
+
+// Facts kept from a payload read for a judgement are those a later read would
+// give, and only for the record the index finds under that id.
+TEST(PriorIndex, FirstPositionWinsAndOnlyIndexedRecordsAreSeen) {
+  const std::vector<Record> records{make_record(1, Kind::Request, RequestData{"o", id_of(9)}),
+                                    raw_record(2, Kind::Request, "{}"),
+                                    make_record(1, Kind::Request, RequestData{"o", id_of(8)})};
+  PriorIndex index;
+  const Prior prior(records, index);
+  index.insert(0, records[0]);
+  EXPECT_EQ(prior.find(id_of(2)), nullptr);  // in the sequence, not yet indexed
+  index.insert(1, records[1]);
+  index.insert(2, records[2]);
+  EXPECT_EQ(prior.find(id_of(1)), &records[0]);
+  EXPECT_EQ(prior.find(id_of(2)), &records[1]);
+  EXPECT_EQ(PriorIndex::of(records).position(id_of(1)), 0u);
+  index.keep_facts(2, Payload(records[2]));  // not the record found under id 1
+  index.keep_facts(1, Payload(records[1]));
+  ASSERT_NE(prior.facts<RequestFacts>(records[0]), nullptr);
+  EXPECT_EQ(prior.facts<RequestFacts>(records[0])->scope, id_of(9));
+  EXPECT_EQ(prior.facts<RequestFacts>(records[1]), nullptr);
+}
+
+TEST(PriorIndex, VerdictsMarkEachCauseTarget) {
+  const PriorIndex index = PriorIndex::of(std::vector<Record>{
+      raw_record(2, Kind::Selection, "b", {cause(1)}),  // no Verdict: marks nothing
+      raw_record(3, Kind::Verdict, "c", {cause(4), cause(5), use(6), replace(7)})});
+  for (uint8_t t : {1, 3, 4, 5, 6, 7}) EXPECT_EQ(index.verdicted(id_of(t)), t == 4 || t == 5) << int(t);
+}
+
+// A record's facts are read on first use and kept, an unreadable payload's
+// absence too, at the same address however much the index grows after.
+TEST(PriorIndex, FactsReadOnceAndKept) {
+  std::vector<Record> records{make_record(1, Kind::Request, RequestData{"o", id_of(9)}),
+                              raw_record(2, Kind::Request, "{}")};
+  for (uint8_t i = 3; i < 100; ++i) records.push_back(make_record(i, Kind::Request, RequestData{"o", {}}));
+  PriorIndex index;
+  const Prior prior(records, index);
+  index.insert(0, records[0]);
+  index.insert(1, records[1]);
+  const RequestFacts* first = prior.facts<RequestFacts>(records[0]);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(prior.facts<RequestFacts>(records[1]), nullptr);
+  for (size_t i = 2; i < records.size(); ++i) {
+    index.insert(i, records[i]);
+    ASSERT_NE(prior.facts<RequestFacts>(records[i]), nullptr);
+  }
+  EXPECT_EQ(prior.facts<RequestFacts>(records[0]), first);
+  EXPECT_EQ(first->scope, id_of(9));
 }
 
 }  // namespace
