@@ -1,7 +1,6 @@
 // The judgement of a record: the general steps in their order, the identity a
-// replacement keeps, the check of Verdict records, and the checks of each kind,
-// one table per group, every case judged against a fresh copy of one small
-// log; and the index of prior records every check reads through.
+// replacement keeps, Verdict records, the checks of each kind (every case
+// judged against a fresh copy of one small log), and the index of prior records.
 #include <functional>
 
 #include "log_fixture.h"
@@ -26,19 +25,13 @@ const Id kOther = base::sha256("other space");
 const Id kUnknown = base::sha256("no such schema");
 
 Draft candidate(B basis, std::optional<Id> parent = {}, std::vector<Ref> refs = {}, char tree = 'a', size_t n = 40) {
-  CandidateData c;
-  c.source.git.tree = std::string(n, tree), c.basis = basis, c.parent = parent;
-  return draft(Kind::Candidate, "provider", c, std::move(refs));
+  return draft(Kind::Candidate, "provider", CandidateData{{{SourceAlgo::sha1, std::string(n, tree)}}, basis, parent},
+               std::move(refs));
 }
 PlanTask task(std::string id, S status, std::vector<std::string> deps = {}, std::optional<Id> result = {}) {
-  PlanTask t;
-  t.id = std::move(id), t.status = status, t.depends_on = std::move(deps), t.result_record_id = result;
-  return t;
+  return {.id = std::move(id), .status = status, .result_record_id = result, .depends_on = std::move(deps)};
 }
-
-CapabilityData capability(std::string actor, CapabilityMode mode = {}) {
-  return {std::move(actor), "deploy", kOther, mode, std::nullopt};
-}
+CapabilityData capability(std::string actor, CapabilityMode mode = {}) { return {actor, "deploy", kOther, mode, {}}; }
 
 // A request with a requirement "k"; two root candidates, an evaluation of the
 // first and a selection that chose it; capabilities of "provider" for the
@@ -202,12 +195,8 @@ TEST(RecordChecks, GeneralStepsInOrder) {
 TEST(RecordChecks, ReplacementKeepsIdentity) {
   auto approval = [](std::optional<Id> target, std::optional<std::string> cls, std::optional<std::string> actor,
                      uint64_t expiry) { return json(ApprovalData{target, cls, Id{}, actor, expiry}); };
-  auto summary = [](uint8_t subject, uint8_t claim) {
-    return json(SummaryData{SummaryType::Lesson, id_of(subject), Id{}, {claim}});
-  };
-  auto plan = [](uint8_t request, const char* task) {
-    return json(PlanData{id_of(request), {{.id = task}}, PlanStatus::running});
-  };
+  auto summary = [](uint8_t of, uint8_t claim) { return json(SummaryData{SummaryType::Lesson, id_of(of), {}, {claim}}); };
+  auto plan = [](uint8_t request, const char* task) { return json(PlanData{id_of(request), {{.id = task}}, {}}); };
   const Id t{1};
   const struct {
     Kind kind;
@@ -428,28 +417,6 @@ TEST(KindChecks, PlansApprovalsRetractions) {
   });
 }
 
-// Facts kept from a payload read for a judgement are those a later read would
-// give, and only for the record the index finds under that id.
-TEST(PriorIndex, FirstPositionWinsAndOnlyIndexedRecordsAreSeen) {
-  const std::vector<Record> records{make_record(1, Kind::Request, RequestData{"o", id_of(9)}),
-                                    raw_record(2, Kind::Request, "{}"),
-                                    make_record(1, Kind::Request, RequestData{"o", id_of(8)})};
-  PriorIndex index;
-  const Prior prior(records, index);
-  index.insert(0, records[0]);
-  EXPECT_EQ(prior.find(id_of(2)), nullptr);  // in the sequence, not yet indexed
-  index.insert(1, records[1]);
-  index.insert(2, records[2]);
-  EXPECT_EQ(prior.find(id_of(1)), &records[0]);
-  EXPECT_EQ(prior.find(id_of(2)), &records[1]);
-  EXPECT_EQ(PriorIndex::of(records).position(id_of(1)), 0u);
-  index.keep_facts(2, Payload(records[2]));  // not the record found under id 1
-  index.keep_facts(1, Payload(records[1]));
-  ASSERT_NE(prior.facts<RequestFacts>(records[0]), nullptr);
-  EXPECT_EQ(prior.facts<RequestFacts>(records[0])->scope, id_of(9));
-  EXPECT_EQ(prior.facts<RequestFacts>(records[1]), nullptr);
-}
-
 TEST(PriorIndex, VerdictsMarkEachCauseTarget) {
   const PriorIndex index = PriorIndex::of(std::vector<Record>{
       raw_record(2, Kind::Selection, "b", {cause(1)}),  // no Verdict: marks nothing
@@ -457,20 +424,31 @@ TEST(PriorIndex, VerdictsMarkEachCauseTarget) {
   for (uint8_t t : {1, 3, 4, 5, 6, 7}) EXPECT_EQ(index.verdicted(id_of(t)), t == 4 || t == 5) << int(t);
 }
 
-// A record's facts are read on first use and kept, an unreadable payload's
-// absence too, at the same address however much the index grows after.
-TEST(PriorIndex, FactsReadOnceAndKept) {
+// The first record of an id is found once indexed. Facts kept from a payload
+// read for a judgement are those a later read would give, and only for the
+// record found under that id; others are read on first use and kept (an
+// unreadable payload's absence too), at one address however the index grows.
+TEST(PriorIndex, FindsRecordsAndKeepsFacts) {
   std::vector<Record> records{make_record(1, Kind::Request, RequestData{"o", id_of(9)}),
-                              raw_record(2, Kind::Request, "{}")};
-  for (uint8_t i = 3; i < 100; ++i) records.push_back(make_record(i, Kind::Request, RequestData{"o", {}}));
+                              raw_record(2, Kind::Request, "{}"),
+                              make_record(1, Kind::Request, RequestData{"o", id_of(8)}),
+                              raw_record(3, Kind::Request, "{}")};
+  for (uint8_t i = 4; i < 100; ++i) records.push_back(make_record(i, Kind::Request, RequestData{"o", {}}));
   PriorIndex index;
   const Prior prior(records, index);
   index.insert(0, records[0]);
-  index.insert(1, records[1]);
+  EXPECT_EQ(prior.find(id_of(2)), nullptr);  // in the sequence, not yet indexed
+  for (size_t i = 1; i < 4; ++i) index.insert(i, records[i]);
+  EXPECT_EQ(prior.find(id_of(1)), &records[0]);
+  EXPECT_EQ(prior.find(id_of(2)), &records[1]);
+  EXPECT_EQ(PriorIndex::of(records).position(id_of(1)), 0u);
+  index.keep_facts(2, Payload(records[2]));  // not the record found under id 1
+  index.keep_facts(1, Payload(records[1]));
   const RequestFacts* first = prior.facts<RequestFacts>(records[0]);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(prior.facts<RequestFacts>(records[1]), nullptr);
-  for (size_t i = 2; i < records.size(); ++i) {
+  EXPECT_EQ(prior.facts<RequestFacts>(records[3]), nullptr);
+  for (size_t i = 4; i < records.size(); ++i) {
     index.insert(i, records[i]);
     ASSERT_NE(prior.facts<RequestFacts>(records[i]), nullptr);
   }

@@ -138,20 +138,6 @@ TEST(JsonReader, MessagesPositionsAndValues) {
   for (const auto& [input, expected] : cases) EXPECT_EQ(outcome(input), expected) << input.substr(0, 40);
 }
 
-TEST(JsonReader, SkippedValues) {
-  auto read = [](std::string_view text) {
-    auto r = from_json<Skipping>(text);
-    return r ? "ok " + std::to_string(r->keep.size()) : r.error().to_string();
-  };
-  // Skipped values are checked for their grammar only: no range, no UTF-8, no depth.
-  EXPECT_EQ(read("{\"x\":{\"y\":[1e999,\"\xff\",{}]},\"keep\":[1]}"), "ok 1");
-  EXPECT_EQ(read("{\"x\":" + std::string(300, '[') + std::string(300, ']') + ",\"keep\":[]}"), "ok 0");
-  EXPECT_EQ(read("{\"x\":[1,],\"keep\":[]}"), "expected value at line 1 column 9");
-  EXPECT_EQ(read("{\"x\":{\"a\" 1},\"keep\":[]}"), "expected `:` at line 1 column 11");
-  EXPECT_EQ(read("{\"x\":[1 2]}"), "expected `,` or `]` at line 1 column 9");
-  EXPECT_EQ(read("{\"x\":" + std::string(1 << 20, '[')), "EOF while parsing a list at line 1 column 1048581");
-}
-
 TEST(JsonReader, TruncatedInputAlwaysFails) {
   const std::string doc =
       "{\"id\":[1,2,255],\"text\":\"a\\\"\\u00e9\\ud83d\\ude02\xc3\xa9\",\"n\":[-1,2.5e-3,1E+2,0,"
@@ -193,34 +179,20 @@ TEST(JsonReader, StringScansAtEveryOffset) {
     }
 }
 
-TEST(JsonReader, DebugQuoting) {
-  EXPECT_EQ(debug_quote("a\"b\\c\n\t\r"), R"("a\"b\\c\n\t\r")");
-  EXPECT_EQ(debug_quote(std::string("\0\x01\x7f", 3)), R"("\0\u{1}\u{7f}")");
-  // Only control characters are escaped: a quote mark, a combining mark and U+2028 stay.
-  EXPECT_EQ(debug_quote("\xC3\xA9'e\xCC\x81\xE2\x80\xA8"), "\"\xC3\xA9'e\xCC\x81\xE2\x80\xA8\"");
-}
-
-TEST(Codec, StructFormsAndDefaults) {
-  auto v = from_json<Sample>(R"({"scope":)" + kZeros32 + R"(,"objective":"x"})");
-  ASSERT_TRUE(v) << v.error().to_string();
-  EXPECT_EQ(*canonical_json(*v),
-            R"({"color":"Blue","items":[],"objective":"x","parent":null,"scope":)" + kZeros32 + R"(,"small":0})");
-  EXPECT_EQ(compact_json(*v),
-            R"({"objective":"x","scope":)" + kZeros32 + R"(,"items":[],"parent":null,"color":"Blue","small":0})");
-  v->extra = std::vector<uint8_t>{1, 255};
-  EXPECT_NE(canonical_json(*v)->find(R"("extra":[1,255])"), std::string::npos);
-  // The array form may leave trailing defaults off.
-  auto a = from_json<Sample>(R"(["x",)" + kZeros32 + "]");
-  ASSERT_TRUE(a) << a.error().to_string();
-  EXPECT_EQ(a->color, Color::kBlue);
-}
-
 // The tokenizer's own messages are pinned above; these are the typed readers'
-// and the positions they take. Bytes take a fast path; what it cannot read
-// falls back to the general one (their agreement: below).
-TEST(Codec, TypedReaders) {
+// and the positions they take, the forms of structures and their defaults,
+// values skipped, and the debug quoting of texts. Bytes take a fast path; what
+// it cannot read falls back to the general one (their agreement: below).
+TEST(Codec, TypedReadersAndSkippedValues) {
   const std::string tail = kZeros32.substr(2), colors = "expected one of `Red`, `Green`, `Blue`";
+  const std::string x = R"({"objective":"x","scope":)" + kZeros32, defaults = R"("color":"Blue","small":0})";
   const std::pair<std::string, std::string> cases[] = {
+      // Defaults filled in (one by a function), an absent optional left out;
+      // the array form may leave trailing defaults off.
+      {outcome<Sample>(x + "}"), "ok " + x + R"(,"items":[],"parent":null,)" + defaults},
+      {outcome<Sample>(x + R"(,"extra":[1,255]})"), "ok " + x + R"(,"items":[],"parent":null,"extra":[1,255],)" + defaults},
+      {*canonical_json(from_json<Sample>(R"(["x",)" + kZeros32 + "]").value()),
+       R"({"color":"Blue","items":[],"objective":"x","parent":null,"scope":)" + kZeros32 + R"(,"small":0})"},
       {outcome<Sample>(R"(["x"])"), "invalid length 1, expected struct Sample with 7 elements at line 1 column 5"},
       {outcome<Inner>(R"(["a","b","c"])"), "trailing characters at line 1 column 10"},
       {outcome<One>("[]"), "invalid length 0, expected struct One with 1 element at line 1 column 2"},
@@ -254,6 +226,18 @@ TEST(Codec, TypedReaders) {
       {outcome<Bytes>("[1,2.0]"), "invalid type: floating point `2.0`, expected u8 at line 1 column 6"},
       {outcome<Bytes>("[0,7,255,10]"), "ok [0,7,255,10]"},
       {outcome<Bytes>("[]"), "ok []"},
+      // Skipped values are checked for their grammar only: no range, no UTF-8, no depth.
+      {outcome<Skipping>("{\"x\":{\"y\":[1e999,\"\xff\",{}]},\"keep\":[1]}"), R"(ok {"keep":[1]})"},
+      {outcome<Skipping>("{\"x\":" + std::string(300, '[') + std::string(300, ']') + ",\"keep\":[]}"), R"(ok {"keep":[]})"},
+      {outcome<Skipping>("{\"x\":[1,],\"keep\":[]}"), "expected value at line 1 column 9"},
+      {outcome<Skipping>("{\"x\":{\"a\" 1},\"keep\":[]}"), "expected `:` at line 1 column 11"},
+      {outcome<Skipping>("{\"x\":[1 2]}"), "expected `,` or `]` at line 1 column 9"},
+      {outcome<Skipping>("{\"x\":" + std::string(1 << 20, '[')), "EOF while parsing a list at line 1 column 1048581"},
+
+      {debug_quote("a\"b\\c\n\t\r"), R"("a\"b\\c\n\t\r")"},
+      {debug_quote(std::string("\0\x01\x7f", 3)), R"("\0\u{1}\u{7f}")"},
+      // Only control characters are escaped: a quote mark, a combining mark and U+2028 stay.
+      {debug_quote("\xC3\xA9'e\xCC\x81\xE2\x80\xA8"), "\"\xC3\xA9'e\xCC\x81\xE2\x80\xA8\""},
   };
   for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
 }

@@ -46,7 +46,7 @@ std::string read_error(const std::string& text) {
   return r ? "ok" : r.error().to_string();
 }
 
-TEST(Rules, DefaultsAndArrayForm) {
+TEST(Rules, ReaderDefaultsAndRefusals) {
   auto r = base::from_json<VerifierRules>(object(required_members()));
   ASSERT_TRUE(r) << r.error().to_string();
   EXPECT_TRUE(base::compact_json(*r).ends_with(
@@ -54,14 +54,11 @@ TEST(Rules, DefaultsAndArrayForm) {
       R"("reaffirmation_actors":[],"max_considered":4096,"selection_requires_approval":false,)"
       R"("reject_compromised_continuation":false})"));
 
-  auto nine = base::from_json<VerifierRules>("[" + id_text(0, 0) + ",[],[],{},{},[],[],{},7]");
-  ASSERT_TRUE(nine) << nine.error().to_string();
-  EXPECT_EQ(nine->max_context_records, 7u);
+  // The array form may stop after the nine.
+  EXPECT_EQ(base::from_json<VerifierRules>("[" + id_text(0, 0) + ",[],[],{},{},[],[],{},7]").value().max_context_records, 7u);
   EXPECT_EQ(read_error("[" + id_text(0, 0) + ",[],[],{},{},[],[],{}]").substr(0, 66),
             "invalid length 8, expected struct VerifierRules with 15 elements a");
-}
 
-TEST(Rules, ReaderRefusals) {
   auto members = required_members();
   EXPECT_EQ(read_error(object({members.begin() + 1, members.end()})).substr(0, 21), "missing field `space`");
 
