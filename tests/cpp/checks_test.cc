@@ -1,6 +1,5 @@
-// The judgement of a record: the general steps in their order, the identity a
-// replacement keeps, Verdict records, the checks of each kind (every case
-// judged against a fresh copy of one small log), and the index of prior records.
+// The judgement of a record, every case against a fresh copy of one small log:
+// general steps, replacements, Verdicts, each kind; and the prior-record index.
 #include <functional>
 
 #include "log_fixture.h"
@@ -33,10 +32,10 @@ PlanTask task(std::string id, S status, std::vector<std::string> deps = {}, std:
 }
 CapabilityData capability(std::string actor, CapabilityMode mode = {}) { return {actor, "deploy", kOther, mode, {}}; }
 
-// A request with a requirement "k"; two root candidates, an evaluation of the
-// first and a selection that chose it; capabilities of "provider" for the
-// classes "auto", "ask" and "deny" in those modes; one open "auto" action; a
-// rejected record, a record of another space and a retracted capability.
+// A request with a requirement "k"; root candidates c1 and c2, an evaluation of
+// c1 and a selection of it; capabilities of "provider" for the classes "auto",
+// "ask" and "deny" in those modes; one open "auto" action; a rejected record, a
+// record of another space and a retracted capability.
 struct World {
   Log log;
   Id request, req_k, c1, c2, e1, sel, auto_cap, ask_cap, deny_cap, action, rejected, foreign, retracted;
@@ -117,8 +116,8 @@ struct World {
 
 struct Case {
   const char* name;
-  std::function<Draft(World&)> make;
   Judgement want;
+  std::function<Draft(World&)> make;
 };
 
 void run(std::initializer_list<Case> cases) {
@@ -133,52 +132,49 @@ TEST(RecordChecks, GeneralStepsInOrder) {
   // then may edit the stamped record.
   const struct {
     const char* name;
-    std::function<void(World&, Draft&)> edit;
     Judgement want;
+    std::function<void(World&, Draft&)> edit;
     std::function<void(Record&)> after = nullptr;
   } cases[] = {
-      {"accepted", [](World&, Draft&) {}, std::nullopt},
-      {"id before space", [](World&, Draft& d) { d.space = kOther; }, R::InvalidPayload, [](Record& r) { r.id[0] ^= 1; }},
-      {"refs out of order", [](World& w, Draft& d) { d.refs = {cause(w.request), use(w.auto_cap)}; }, R::InvalidPayload,
+      {"accepted", std::nullopt, [](World&, Draft&) {}},
+      {"id before space", R::InvalidPayload, [](World&, Draft& d) { d.space = kOther; }, [](Record& r) { r.id[0] ^= 1; }},
+      {"refs out of order", R::InvalidPayload, [](World& w, Draft& d) { d.refs = {cause(w.request), use(w.auto_cap)}; },
        [](Record& r) { std::swap(r.refs[0], r.refs[1]), Log::seal(r); }},
-      {"refs repeated", [](World& w, Draft& d) { d.refs = {use(w.auto_cap)}; }, R::InvalidPayload,
+      {"refs repeated", R::InvalidPayload, [](World& w, Draft& d) { d.refs = {use(w.auto_cap)}; },
        [](Record& r) { r.refs.push_back(r.refs[0]), Log::seal(r); }},
-      {"space before schema", [](World&, Draft& d) { d.space = kOther, d.schema = kUnknown; }, R::InvalidPayload},
-      {"schema before author", [](World&, Draft& d) { d.schema = kUnknown, d.author = "nobody"; }, R::UnknownSchema},
-      {"kind against schema", [](World&, Draft& d) { d.schema = schema("quintrel.plan.v1"); }, R::KindSchemaMismatch},
-      {"type the kind refuses", [](World&, Draft& d) { d.author = "provider"; }, R::AuthorRoleInvalid},
-      {"registered with another type", [](World&, Draft& d) { d.type = AuthorType::User; }, R::AuthorRoleInvalid},
-      {"pinned author unsigned", [](World& w, Draft&) { w.log.rules.author_keys["system"] = {signer(1).public_key()}; },
-       R::SignatureMissing},
-      {"key outside the pinned set", [](World& w, Draft& d) {
-         w.log.rules.author_keys["system"] = {signer(1).public_key()};
-         d.signer = &signer(2); }, R::SignatureInvalid},
-      {"unpinned author, any key", [](World&, Draft& d) { d.signer = &signer(2); }, std::nullopt},
-      {"first ref decides: unresolved", [](World& w, Draft& d) { d.refs = {cause(kUnknown), use(w.foreign)}; },
-       R::RefUnresolved},
-      {"first ref decides: cross space", [](World& w, Draft& d) { d.refs = {cause(w.foreign), use(kUnknown)}; },
-       R::RefCrossSpace},
-      {"require a rejected record", [](World& w, Draft& d) { d.refs = {require(w.rejected)}; }, R::RefUnresolved},
-      {"require a retracted record", [](World& w, Draft& d) { d.refs = {require(w.retracted)}; }, R::RefUnresolved},
-      {"use a retracted record", [](World& w, Draft& d) { d.refs = {use(w.retracted)}; }, std::nullopt},
-      {"replace refs counted before the kind", [](World& w, Draft& d) {
-         d = draft(Kind::Request, "user", RequestData{"o", kOther}, {replace(w.auto_cap), replace(w.retracted)}); },
-       R::InvalidPayload},
-      {"replace a rejected record", [](World& w, Draft& d) { d.refs = {replace(w.rejected)}; }, R::ReplacementInvalid},
-      {"replace another actor's", [](World& w, Draft& d) { d.refs = {replace(w.auto_cap)}; }, R::ReplacementInvalid},
-      {"replace a retracted one, mode changed", [](World& w, Draft& d) {
-         d = draft(Kind::Capability, "system", capability("r", CapabilityMode::Deny), {replace(w.retracted)}); },
-       std::nullopt},
-      {"declared evidence not derived", [](World&, Draft& d) { d.evidence = Evidence::Verified; }, R::InvalidPayload},
-      {"evidence at the threshold", [](World& w, Draft&) {
-         w.log.rules.evidence_thresholds[Kind::Capability] = Evidence::Reported; }, std::nullopt},
-      {"evidence below the threshold", [](World& w, Draft& d) {
+      {"space before schema", R::InvalidPayload, [](World&, Draft& d) { d.space = kOther, d.schema = kUnknown; }},
+      {"schema before author", R::UnknownSchema, [](World&, Draft& d) { d.schema = kUnknown, d.author = "nobody"; }},
+      {"kind against schema", R::KindSchemaMismatch, [](World&, Draft& d) { d.schema = schema("quintrel.plan.v1"); }},
+      {"type the kind refuses", R::AuthorRoleInvalid, [](World&, Draft& d) { d.author = "provider"; }},
+      {"registered with another type", R::AuthorRoleInvalid, [](World&, Draft& d) { d.type = AuthorType::User; }},
+      {"pinned author unsigned", R::SignatureMissing,
+       [](World& w, Draft&) { w.log.rules.author_keys["system"] = {signer(1).public_key()}; }},
+      {"key outside the pinned set", R::SignatureInvalid,
+       [](World& w, Draft& d) { w.log.rules.author_keys["system"] = {signer(1).public_key()}; d.signer = &signer(2); }},
+      {"unpinned author, any key", std::nullopt, [](World&, Draft& d) { d.signer = &signer(2); }},
+      {"first ref decides: unresolved", R::RefUnresolved,
+       [](World& w, Draft& d) { d.refs = {cause(kUnknown), use(w.foreign)}; }},
+      {"first ref decides: cross space", R::RefCrossSpace,
+       [](World& w, Draft& d) { d.refs = {cause(w.foreign), use(kUnknown)}; }},
+      {"require a rejected record", R::RefUnresolved, [](World& w, Draft& d) { d.refs = {require(w.rejected)}; }},
+      {"require a retracted record", R::RefUnresolved, [](World& w, Draft& d) { d.refs = {require(w.retracted)}; }},
+      {"use a retracted record", std::nullopt, [](World& w, Draft& d) { d.refs = {use(w.retracted)}; }},
+      {"replace refs counted before the kind", R::InvalidPayload, [](World& w, Draft& d) {
+         d = draft(Kind::Request, "user", RequestData{"o", kOther}, {replace(w.auto_cap), replace(w.retracted)}); }},
+      {"replace a rejected record", R::ReplacementInvalid, [](World& w, Draft& d) { d.refs = {replace(w.rejected)}; }},
+      {"replace another actor's", R::ReplacementInvalid, [](World& w, Draft& d) {
+         d = draft(Kind::Capability, "system", CapabilityData{"q", "auto", kScope, {}, {}}, {replace(w.auto_cap)}); }},
+      {"replace a retracted one, mode changed", std::nullopt, [](World& w, Draft& d) {
+         d = draft(Kind::Capability, "system", capability("r", CapabilityMode::Deny), {replace(w.retracted)}); }},
+      {"declared evidence not derived", R::InvalidPayload, [](World&, Draft& d) { d.evidence = Evidence::Verified; }},
+      {"evidence at the threshold", std::nullopt, [](World& w, Draft&) {
+         w.log.rules.evidence_thresholds[Kind::Capability] = Evidence::Reported; }},
+      {"evidence below the threshold", R::EvidenceBelowThreshold, [](World& w, Draft& d) {
          w.log.rules.evidence_thresholds[Kind::Capability] = Evidence::Inferred;
-         d.refs = {use(w.retracted)}; }, R::EvidenceBelowThreshold},
-      {"payload not canonical", [](World&, Draft& d) { d.data += "\n"; }, R::InvalidPayload},
-      {"admitted schema with no payload type", [](World& w, Draft& d) {
-         w.log.rules.kind_schema_map[kUnknown] = Kind::Capability;
-         d.schema = kUnknown; }, R::UnknownSchema},
+         d.refs = {use(w.retracted)}; }},
+      {"payload not canonical", R::InvalidPayload, [](World&, Draft& d) { d.data += "\n"; }},
+      {"admitted schema with no payload type", R::UnknownSchema,
+       [](World& w, Draft& d) { w.log.rules.kind_schema_map[kUnknown] = Kind::Capability; d.schema = kUnknown; }},
   };
   for (const auto& c : cases) {
     World w;
@@ -192,7 +188,7 @@ TEST(RecordChecks, GeneralStepsInOrder) {
 
 // Only the identity fields count: an approval's kind of subject, a summary's
 // type, subject and scope, a plan's request.
-TEST(RecordChecks, ReplacementKeepsIdentity) {
+TEST(RecordChecks, ReplacementIdentityAndVerdictRecords) {
   auto approval = [](std::optional<Id> target, std::optional<std::string> cls, std::optional<std::string> actor,
                      uint64_t expiry) { return json(ApprovalData{target, cls, Id{}, actor, expiry}); };
   auto summary = [](uint8_t of, uint8_t claim) { return json(SummaryData{SummaryType::Lesson, id_of(of), {}, {claim}}); };
@@ -222,9 +218,7 @@ TEST(RecordChecks, ReplacementKeepsIdentity) {
     EXPECT_EQ(verify::check_replacement_compatibility(r, replaced[0], Prior(replaced, index)), c.want)
         << c.mine << " / " << c.theirs;
   }
-}
-
-TEST(RecordChecks, VerdictRecords) {
+  // Verdict records.
   World w;
   const Record subject = w.log.stamp(draft(Kind::Capability, "system", capability("q")));
   std::vector<Record> records = w.log.records();
@@ -238,7 +232,7 @@ TEST(RecordChecks, VerdictRecords) {
     const char* name;
     std::function<void(Record&)> change;
     Judgement want;
-  } cases[] = {
+  } verdicts[] = {
       {"well formed", [](Record&) {}, std::nullopt},
       {"schema before author", [](Record& v) { v.schema = schema("quintrel.plan.v1"), v.author.type = AuthorType::User; },
        R::KindSchemaMismatch},
@@ -248,7 +242,7 @@ TEST(RecordChecks, VerdictRecords) {
       {"subject is a verdict", [&](Record& v) { v.refs[0].target = verdict; }, R::InvalidPayload},
       {"subject already judged", [&](Record& v) { v.refs[0].target = judged; }, R::InvalidPayload},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : verdicts) {
     Record v = make_verdict(subject, std::nullopt);
     c.change(v);
     Log::seal(v);
@@ -258,7 +252,7 @@ TEST(RecordChecks, VerdictRecords) {
   }
 }
 
-TEST(KindChecks, Evolution) {
+TEST(KindChecks, EachKind) {
   auto continuation = [](const Id& of, const Id& anchor) { return candidate(B::continuation, of, {cause(anchor)}); };
   // A selection of c1 under an approval by "user" expiring at `expiry`.
   auto approved = [](World& w, uint64_t expiry) {
@@ -269,166 +263,136 @@ TEST(KindChecks, Evolution) {
     return w.selection(s, {require(w.c1), require(a)});
   };
   const char* attested = "quintrel.evaluation.attested.v1";
-  run({
-      {"request of a rejected parent", [](World& w) {
-         Id parent = w.log.commit(draft(Kind::Request, "provider", RequestData{"p", kScope})).id;
-         return draft(Kind::Request, "user", RequestData{"o", kScope, {}, parent}, {cause(parent)}); },
-       R::RequestMissing},
-      {"requirement key taken", [](World& w) { return w.requirement("k"); }, R::RequirementInvalid},
-      {"requirement key freed by retraction", [](World& w) { w.retract(w.req_k, "user"); return w.requirement("k"); },
-       std::nullopt},
-      {"provenance before the missing cause",
-       [](World& w) { return w.requirement("n", Provenance::derived, {use(w.c1)}); }, R::AuthorRoleInvalid},
-      {"sha1 tree of 64", [](World&) { return candidate(B::root, {}, {}, 'a', 64); }, R::SourceBindingInvalid},
-      {"unknown parent before lineage", [](World&) { return candidate(B::root, Id{5}); }, R::PayloadRefUnresolved},
-      {"continuation of one only considered", [&](World& w) { return continuation(w.c2, w.sel); }, R::LineageInvalid},
-      {"continuation of a retracted selection",
-       [&](World& w) { w.retract(w.sel, "user"); return continuation(w.c1, w.sel); }, std::nullopt},
-      {"retracted anchor refused by the rules", [&](World& w) {
-         w.retract(w.sel, "user");
-         w.log.rules.reject_compromised_continuation = true;
-         return continuation(w.c1, w.sel); }, R::LineageInvalid},
-      {"attested unsigned", [&](World& w) { return w.v2({}, attested); }, R::SignatureMissing},
-      {"attested by an author without keys", [&](World& w) {
-         Draft d = w.v2({}, attested);
-         d.signer = &signer(3);
-         return d; }, R::SignatureInvalid},
-      {"requirement not used", [](World& w) { return w.v2({w.req_k}); }, R::EvaluationInvalid},
-      {"more considered than allowed", [](World& w) {
-         w.log.rules.max_considered = 1;
-         return w.selection(World::chose({w.c1, w.c2}, {w.c1})); }, R::SelectionInvalid},
-      {"as many as allowed", [](World& w) {
-         w.log.rules.max_considered = 2;
-         return w.selection(World::chose({w.c1, w.c2}, {w.c1})); }, std::nullopt},
-      {"none chosen needs no evaluation",
-       [](World& w) { return draft(Kind::Selection, "user", SelectionData{"ship", {w.c1}, {}, {}}); }, std::nullopt},
-      {"evaluation of one not considered", [](World& w) { return w.selection(World::chose({w.c2}, {w.c2})); },
-       R::SelectionInvalid},
-      {"chose two, requires one",
-       [](World& w) { return w.selection(World::chose({w.c1, w.c2}, {w.c1, w.c2}), {require(w.c1)}); },
-       R::SelectionInvalid},
-      {"approval expiring now", [&](World& w) { return approved(w, w.time_after(1)); }, R::ApprovalExpired},
-      {"approval expiring later", [&](World& w) { return approved(w, w.time_after(1) + 1); }, std::nullopt},
-      {"reaffirmation of another objective", [](World& w) {
-         SelectionData s = World::chose({w.c1}, {w.c1});
-         s.objective = "other";
-         return w.selection(s, {require(w.c1), replace(w.sel)}); }, R::ReaffirmationInvalid},
-  });
-}
-
-TEST(KindChecks, ActionsAndTheApprovalSearch) {
-  run({
-      {"request refused", [](World& w) {
-         w.log.accept(w.refusal(w.request, RefusalTarget::Request));
-         return w.act("auto", {require(w.auto_cap)}); }, R::RequestMissing},
-      {"deny", [](World& w) { return w.act("deny", {require(w.deny_cap)}); }, R::CapabilityDenied},
-      {"deny expired: expiry before mode",
-       [](World& w) { return w.act("deny", {require(w.grant("deny", CapabilityMode::Deny, w.time_after(1)))}); },
-       R::CapabilityMissing},
-      {"expired exact falls through to the actor's class approval", [](World& w) {
-         Id e = w.exact(1);
-         return w.act("ask", {require(w.ask_cap), use(e), require(w.class_wide("provider", {}))}); }, std::nullopt},
-      {"the covering approval must be required", [](World& w) {
-         Id e = w.exact(1);
-         return w.act("ask", {require(w.ask_cap), require(e), use(w.class_wide("provider", {}))}); },
-       R::AuthorityRefMissing},
-      {"expired actor approval ends the search", [](World& w) {
-         w.class_wide("provider", w.time_after(2));
-         return w.act("ask", {require(w.ask_cap), require(w.class_wide({}, {}))}); }, R::ApprovalExpired},
-      {"tainted actor approval falls through", [](World& w) {
-         Id basis = w.grant("basis", CapabilityMode::Auto);
-         w.class_wide("provider", {}, {use(basis)});
-         w.retract(basis, "system");
-         return w.act("ask", {require(w.ask_cap), require(w.class_wide({}, {}))}); }, std::nullopt},
-      {"exact approval used up", [](World& w) {
-         Id a = w.exact();
-         w.log.accept(w.act("ask", {require(w.ask_cap), require(a)}));
-         return w.act("ask", {require(w.ask_cap), require(a)}); }, R::ApprovalMissing},
-  });
-}
-
-TEST(KindChecks, Lifecycle) {
   const char* receipt = "quintrel.result.external_receipt.v1";
   auto external = [](World& w) { return w.log.accept(w.act("auto", {require(w.auto_cap)}, ExecMode::External)); };
-  run({
-      {"second result", [](World& w) { w.done(); return w.result(w.action); }, R::ActionClosed},
-      {"external action, plain result", [&](World& w) { return w.result(external(w)); }, R::ExternalReceiptRequired},
-      {"receipt unsigned", [&](World& w) { return w.result(external(w), {}, receipt); }, R::SignatureMissing},
-      {"receipt by an author without keys", [&](World& w) { return w.result(external(w), {}, receipt, &signer(5)); },
-       R::SignatureInvalid},
-      {"receipt for an internal action", [&](World& w) { return w.result(w.action, {}, receipt); }, R::InvalidPayload},
-      {"result caused by another record", [](World& w) { return w.result(w.action, cause(w.request)); },
-       R::InvalidPayload},
-      {"refusal of an unknown record",
-       [](World&) { return draft(Kind::Refusal, "system", RefusalData{Id{3}, RefusalTarget::Action, {}}); },
-       R::RequestMissing},
-      {"request refusal of an action", [](World& w) { return w.refusal(w.action, RefusalTarget::Request); },
-       R::InvalidPayload},
-      {"turn skipped", [](World& w) { return w.response(1, false); }, R::InvalidPayload},
-      {"closing with an open action", [](World& w) { return w.response(0, true); }, R::InvalidPayload},
-      {"closing once the action and the plan ended", [](World& w) {
-         Id r = w.done();
-         w.log.accept(w.plan({task("a", S::pending)}));
-         w.log.accept(w.plan({task("a", S::done, {}, r)}, PlanStatus::completed));
-         return w.response(0, true); }, std::nullopt},
-  });
-}
-
-TEST(KindChecks, PlansApprovalsRetractions) {
   auto retraction = [](const char* by, const Id& target, const Id& because) {
     return draft(Kind::Retraction, by, RetractionData{target, ""}, {cause(because)});
   };
   run({
-      {"plan caused by another request", [](World& w) {
-         Draft d = w.plan({task("a", S::pending)});
-         d.refs = {cause(w.c1)};
-         return d; }, R::RequestMissing},
-      {"result of another request's action", [](World& w) {
+      // Requests, requirements, candidates, evaluations, selections.
+      {"request of a rejected parent", R::RequestMissing, [](World& w) {
+         Id parent = w.log.commit(draft(Kind::Request, "provider", RequestData{"p", kScope})).id;
+         return draft(Kind::Request, "user", RequestData{"o", kScope, {}, parent}, {cause(parent)}); }},
+      {"requirement key taken", R::RequirementInvalid, [](World& w) { return w.requirement("k"); }},
+      {"requirement key freed by retraction", std::nullopt,
+       [](World& w) { w.retract(w.req_k, "user"); return w.requirement("k"); }},
+      {"provenance before the missing cause", R::AuthorRoleInvalid,
+       [](World& w) { return w.requirement("n", Provenance::derived, {use(w.c1)}); }},
+      {"sha1 tree of 64", R::SourceBindingInvalid, [](World&) { return candidate(B::root, {}, {}, 'a', 64); }},
+      {"unknown parent before lineage", R::PayloadRefUnresolved, [](World&) { return candidate(B::root, Id{5}); }},
+      {"continuation of one only considered", R::LineageInvalid, [&](World& w) { return continuation(w.c2, w.sel); }},
+      {"continuation of a retracted selection", std::nullopt,
+       [&](World& w) { w.retract(w.sel, "user"); return continuation(w.c1, w.sel); }},
+      {"retracted anchor refused by the rules", R::LineageInvalid, [&](World& w) {
+         w.retract(w.sel, "user");
+         w.log.rules.reject_compromised_continuation = true;
+         return continuation(w.c1, w.sel); }},
+      {"attested unsigned", R::SignatureMissing, [&](World& w) { return w.v2({}, attested); }},
+      {"attested by an author without keys", R::SignatureInvalid,
+       [&](World& w) { Draft d = w.v2({}, attested); d.signer = &signer(3); return d; }},
+      {"requirement not used", R::EvaluationInvalid, [](World& w) { return w.v2({w.req_k}); }},
+      {"more considered than allowed", R::SelectionInvalid,
+       [](World& w) { w.log.rules.max_considered = 1; return w.selection(World::chose({w.c1, w.c2}, {w.c1})); }},
+      {"as many as allowed", std::nullopt,
+       [](World& w) { w.log.rules.max_considered = 2; return w.selection(World::chose({w.c1, w.c2}, {w.c1})); }},
+      {"none chosen needs no evaluation", std::nullopt,
+       [](World& w) { return draft(Kind::Selection, "user", SelectionData{"ship", {w.c1}, {}, {}}); }},
+      {"evaluation of one not considered", R::SelectionInvalid,
+       [](World& w) { return w.selection(World::chose({w.c2}, {w.c2})); }},
+      {"chose two, requires one", R::SelectionInvalid,
+       [](World& w) { return w.selection(World::chose({w.c1, w.c2}, {w.c1, w.c2}), {require(w.c1)}); }},
+      {"approval expiring now", R::ApprovalExpired, [&](World& w) { return approved(w, w.time_after(1)); }},
+      {"approval expiring later", std::nullopt, [&](World& w) { return approved(w, w.time_after(1) + 1); }},
+      {"reaffirmation of another objective", R::ReaffirmationInvalid, [](World& w) {
+         SelectionData s = World::chose({w.c1}, {w.c1});
+         s.objective = "other";
+         return w.selection(s, {require(w.c1), replace(w.sel)}); }},
+      // Actions and the approval search.
+      {"request refused", R::RequestMissing, [](World& w) {
+         w.log.accept(w.refusal(w.request, RefusalTarget::Request));
+         return w.act("auto", {require(w.auto_cap)}); }},
+      {"deny", R::CapabilityDenied, [](World& w) { return w.act("deny", {require(w.deny_cap)}); }},
+      {"deny expired: expiry before mode", R::CapabilityMissing,
+       [](World& w) { return w.act("deny", {require(w.grant("deny", CapabilityMode::Deny, w.time_after(1)))}); }},
+      {"expired exact falls through to the actor's class approval", std::nullopt, [](World& w) {
+         Id e = w.exact(1);
+         return w.act("ask", {require(w.ask_cap), use(e), require(w.class_wide("provider", {}))}); }},
+      {"the covering approval must be required", R::AuthorityRefMissing, [](World& w) {
+         Id e = w.exact(1);
+         return w.act("ask", {require(w.ask_cap), require(e), use(w.class_wide("provider", {}))}); }},
+      {"expired actor approval ends the search", R::ApprovalExpired, [](World& w) {
+         w.class_wide("provider", w.time_after(2));
+         return w.act("ask", {require(w.ask_cap), require(w.class_wide({}, {}))}); }},
+      {"tainted actor approval falls through", std::nullopt, [](World& w) {
+         Id basis = w.grant("basis", CapabilityMode::Auto);
+         w.class_wide("provider", {}, {use(basis)});
+         w.retract(basis, "system");
+         return w.act("ask", {require(w.ask_cap), require(w.class_wide({}, {}))}); }},
+      {"exact approval used up", R::ApprovalMissing, [](World& w) {
+         Id a = w.exact();
+         w.log.accept(w.act("ask", {require(w.ask_cap), require(a)}));
+         return w.act("ask", {require(w.ask_cap), require(a)}); }},
+      // Results, refusals, responses.
+      {"second result", R::ActionClosed, [](World& w) { w.done(); return w.result(w.action); }},
+      {"external action, plain result", R::ExternalReceiptRequired, [&](World& w) { return w.result(external(w)); }},
+      {"receipt unsigned", R::SignatureMissing, [&](World& w) { return w.result(external(w), {}, receipt); }},
+      {"receipt by an author without keys", R::SignatureInvalid,
+       [&](World& w) { return w.result(external(w), {}, receipt, &signer(5)); }},
+      {"receipt for an internal action", R::InvalidPayload, [&](World& w) { return w.result(w.action, {}, receipt); }},
+      {"result caused by another record", R::InvalidPayload,
+       [](World& w) { return w.result(w.action, cause(w.request)); }},
+      {"refusal of an unknown record", R::RequestMissing,
+       [](World&) { return draft(Kind::Refusal, "system", RefusalData{Id{3}, RefusalTarget::Action, {}}); }},
+      {"request refusal of an action", R::InvalidPayload,
+       [](World& w) { return w.refusal(w.action, RefusalTarget::Request); }},
+      {"turn skipped", R::InvalidPayload, [](World& w) { return w.response(1, false); }},
+      {"closing with an open action", R::InvalidPayload, [](World& w) { return w.response(0, true); }},
+      {"closing once the action and the plan ended", std::nullopt, [](World& w) {
+         Id r = w.done();
+         w.log.accept(w.plan({task("a", S::pending)}));
+         w.log.accept(w.plan({task("a", S::done, {}, r)}, PlanStatus::completed));
+         return w.response(0, true); }},
+      // Plans, approvals, retractions.
+      {"plan caused by another request", R::RequestMissing,
+       [](World& w) { Draft d = w.plan({task("a", S::pending)}); d.refs = {cause(w.c1)}; return d; }},
+      {"result of another request's action", R::InvalidPayload, [](World& w) {
          Id other = w.log.accept(draft(Kind::Request, "user", RequestData{"p", kScope}));
          ActionData a{other, "auto", kScope, {}, {}};
          Id r = w.log.accept(w.result(w.log.accept(draft(Kind::Action, "provider", a, {require(w.auto_cap)}))));
-         return w.plan({task("a", S::done, {}, r), task("b", S::pending)}); }, R::InvalidPayload},
-      {"one result for two tasks", [](World& w) {
+         return w.plan({task("a", S::done, {}, r), task("b", S::pending)}); }},
+      {"one result for two tasks", std::nullopt, [](World& w) {
          Id r = w.done();
-         return w.plan({task("a", S::done, {}, r), task("b", S::failed, {}, r), task("c", S::pending)}); },
-       std::nullopt},
-      {"result on a pending task", [](World& w) { return w.plan({task("a", S::pending, {}, w.done())}); },
-       R::InvalidPayload},
-      {"cycle", [](World& w) { return w.plan({task("a", S::pending, {"b"}), task("b", S::pending, {"a"})}); },
-       R::InvalidPayload},
-      {"diamond", [](World& w) {
+         return w.plan({task("a", S::done, {}, r), task("b", S::failed, {}, r), task("c", S::pending)}); }},
+      {"result on a pending task", R::InvalidPayload,
+       [](World& w) { return w.plan({task("a", S::pending, {}, w.done())}); }},
+      {"cycle", R::InvalidPayload,
+       [](World& w) { return w.plan({task("a", S::pending, {"b"}), task("b", S::pending, {"a"})}); }},
+      {"diamond", std::nullopt, [](World& w) {
          return w.plan({task("d", S::pending, {"b", "c"}), task("b", S::pending, {"a"}), task("c", S::pending, {"a"}),
-                        task("a", S::pending)}); }, std::nullopt},
-      {"completed with a skipped task",
-       [](World& w) { return w.plan({task("a", S::done), task("b", S::skipped)}, PlanStatus::completed); },
-       R::InvalidPayload},
-      {"exact approval without actor",
-       [](World&) { return draft(Kind::Approval, "user", ApprovalData{Id{1}, {}, kScope, {}, {}}); },
-       R::InvalidPayload},
-      {"retraction by another author", [&](World& w) { return retraction("system", w.request, w.request); },
-       R::AuthorRoleInvalid},
-      {"retraction by an admin", [&](World& w) {
+                        task("a", S::pending)}); }},
+      {"completed with a skipped task", R::InvalidPayload,
+       [](World& w) { return w.plan({task("a", S::done), task("b", S::skipped)}, PlanStatus::completed); }},
+      {"exact approval without actor", R::InvalidPayload,
+       [](World&) { return draft(Kind::Approval, "user", ApprovalData{Id{1}, {}, kScope, {}, {}}); }},
+      {"retraction by another author", R::AuthorRoleInvalid,
+       [&](World& w) { return retraction("system", w.request, w.request); }},
+      {"retraction by an admin", std::nullopt, [&](World& w) {
          w.log.rules.admin_retraction_actors = {"system"};
-         return retraction("system", w.request, w.request); }, std::nullopt},
-      {"cause other than the target", [&](World& w) { return retraction("user", w.c1, w.request); }, R::InvalidPayload},
-      {"retraction of a retraction", [&](World& w) {
-         Id x = w.retract(w.auto_cap, "system");
-         return retraction("system", x, x); }, R::InvalidPayload},
+         return retraction("system", w.request, w.request); }},
+      {"cause other than the target", R::InvalidPayload, [&](World& w) { return retraction("user", w.c1, w.request); }},
+      {"retraction of a retraction", R::InvalidPayload,
+       [&](World& w) { Id x = w.retract(w.auto_cap, "system"); return retraction("system", x, x); }},
   });
 }
 
-TEST(PriorIndex, VerdictsMarkEachCauseTarget) {
-  const PriorIndex index = PriorIndex::of(std::vector<Record>{
+TEST(PriorIndex, VerdictsFindsAndFacts) {
+  const PriorIndex marks = PriorIndex::of(std::vector<Record>{
       raw_record(2, Kind::Selection, "b", {cause(1)}),  // no Verdict: marks nothing
       raw_record(3, Kind::Verdict, "c", {cause(4), cause(5), use(6), replace(7)})});
-  for (uint8_t t : {1, 3, 4, 5, 6, 7}) EXPECT_EQ(index.verdicted(id_of(t)), t == 4 || t == 5) << int(t);
-}
-
-// The first record of an id is found once indexed. Facts kept from a payload
-// read for a judgement are those a later read would give, and only for the
-// record found under that id; others are read on first use and kept (an
-// unreadable payload's absence too), at one address however the index grows.
-TEST(PriorIndex, FindsRecordsAndKeepsFacts) {
+  for (uint8_t t : {1, 3, 4, 5, 6, 7}) EXPECT_EQ(marks.verdicted(id_of(t)), t == 4 || t == 5) << int(t);
+  // The first record of an id is found once indexed. Facts kept from a read for a
+  // judgement are kept only for the record found under its id; others are read on
+  // first use and kept (absence too), at one address however the index grows.
   std::vector<Record> records{make_record(1, Kind::Request, RequestData{"o", id_of(9)}),
                               raw_record(2, Kind::Request, "{}"),
                               make_record(1, Kind::Request, RequestData{"o", id_of(8)}),

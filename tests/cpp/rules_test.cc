@@ -1,6 +1,5 @@
-// Verifier rules: the strict reader, the defaults, both writers and the hash;
-// and the strict collections they are made of: repetitions refused, arrays in
-// the collection's order (bytes, ordinals), canonical objects by UTF-16 units.
+// Verifier rules: the reader, defaults, writers and hash; and their strict
+// collections (repetitions refused, members in order, objects by UTF-16 units).
 #include <gtest/gtest.h>
 
 #include "base/codec.h"
@@ -46,10 +45,15 @@ std::string read_error(const std::string& text) {
   return r ? "ok" : r.error().to_string();
 }
 
-TEST(Rules, ReaderDefaultsAndRefusals) {
-  auto r = base::from_json<VerifierRules>(object(required_members()));
-  ASSERT_TRUE(r) << r.error().to_string();
-  EXPECT_TRUE(base::compact_json(*r).ends_with(
+// The compact and the canonical text of what was read, or the error.
+template <class T>
+std::string probe(std::string_view text) {
+  auto r = base::from_json<T>(text);
+  return r ? base::compact_json(*r) + " | " + *base::canonical_json(*r) : r.error().to_string();
+}
+
+TEST(Rules, ReaderWritersHashAndStrictCollections) {
+  EXPECT_TRUE(base::compact_json(base::from_json<VerifierRules>(object(required_members())).value()).ends_with(
       R"(,"max_context_records":10,"min_binding":"reported","selection_requires_evaluation":true,)"
       R"("reaffirmation_actors":[],"max_considered":4096,"selection_requires_approval":false,)"
       R"("reject_compromised_continuation":false})"));
@@ -62,11 +66,7 @@ TEST(Rules, ReaderDefaultsAndRefusals) {
   auto members = required_members();
   EXPECT_EQ(read_error(object({members.begin() + 1, members.end()})).substr(0, 21), "missing field `space`");
 
-  auto keys = [&](std::string value) {
-    auto m = members;
-    m[3] = R"("author_keys":)" + value;
-    return read_error(object(m));
-  };
+  auto keys = [&](std::string v) { auto m = members; m[3] = R"("author_keys":)" + v; return read_error(object(m)); };
   EXPECT_EQ(keys(R"({"a":[)" + id_text(2, 0) + "," + id_text(2, 0) + "]}").substr(0, 24), "duplicate key for author");
   EXPECT_EQ(keys(R"({"a":[],"a":[)" + id_text(2, 0) + "]}").substr(0, 31), "duplicate author in author_keys");
   EXPECT_EQ(keys(R"({"a":[)" + id_text(2, 0) + R"(],"b":[)" + id_text(2, 0) + "],\"c\":[]}"), "ok");
@@ -75,9 +75,7 @@ TEST(Rules, ReaderDefaultsAndRefusals) {
   members.push_back(R"("extra":1)");
   EXPECT_EQ(read_error(object(members)).substr(0, 62),
             "unknown field `extra`, expected one of `space`, `kind_schema_m");
-}
-
-TEST(Rules, WritersAndHash) {
+  // Both writers read back; the hash covers every field.
   Id space{};
   space[0] = 9;
   auto rules = VerifierRules::create(space, 5);
@@ -102,16 +100,8 @@ TEST(Rules, WritersAndHash) {
   variants[2].reject_compromised_continuation = true;
   variants[3].max_context_records = 6;
   for (const auto& v : variants) EXPECT_NE(*rules_hash(v), base_hash);
-}
 
-// The compact and the canonical text of what was read, or the error.
-template <class T>
-std::string probe(std::string_view text) {
-  auto r = base::from_json<T>(text);
-  return r ? base::compact_json(*r) + " | " + *base::canonical_json(*r) : r.error().to_string();
-}
-
-TEST(Rules, StrictCollections) {
+  // The strict collections, read and written.
   const std::string one = id_text(1, 0), two = id_text(2, 0);
   // Kind's refusal, whose whole text record_test pins, as a map key.
   const std::string nope = base::from_json<Kind>(R"("Nope")").error().message + " at line 1 column 7";

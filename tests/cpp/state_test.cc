@@ -1,6 +1,5 @@
-// The derived state: the fold of each kind, taint, retraction cleanups, the
-// rebuild from stored records; and the replay of whole logs: the whole-input
-// checks, stored against re-derived verdicts, the rebuild from a verified log.
+// The derived state (the fold of each kind, taint, retraction cleanups, the
+// rebuild), and the replay of whole logs against their stored verdicts.
 #include <functional>
 
 #include "id_text.h"
@@ -40,7 +39,7 @@ void apply_all(State& s, const std::vector<Record>& records) {
   for (const auto& r : records) ASSERT_TRUE(apply_record(s, r, kAccept)) << static_cast<int>(r.kind);
 }
 
-TEST(StateFold, EachKindChangesOnlyItsFields) {
+TEST(State, FoldTaintRetractionCleanupsAndTheRebuild) {
   const Id action_subject = *action_approval_subject_hash("alice", action());
   const SelectionData selection{"pick", {}, SelectionOutcome::none(), {}};
   const Id selection_subject = *selection_approval_subject_hash("alice", id_of(7), selection);
@@ -117,10 +116,8 @@ TEST(StateFold, EachKindChangesOnlyItsFields) {
   EXPECT_TRUE(apply_record(s, raw_record(5, Kind::Request, "not json"), kAccept));
   for (Kind k : {Kind::Action, Kind::Retraction, Kind::Selection, Kind::Requirement, Kind::Plan})
     EXPECT_FALSE(apply_record(s, raw_record(6, k, "{}"), kAccept)) << static_cast<int>(k);
-}
-
-TEST(StateTaint, SpreadsThroughUseAndRequireOnly) {
-  State s;
+  // Taint spreads through Use and Require refs only.
+  s = State{};
   apply_all(s, {request(1), request(2, {use(1)}), request(3, {require(2)}), request(4, {cause(2), replace(3)}),
                 request(5, {use(3)}), retract(30, 1)});
   EXPECT_EQ(s.retracted_records, base::IdSet{id_of(1)});
@@ -133,10 +130,8 @@ TEST(StateTaint, SpreadsThroughUseAndRequireOnly) {
   // Retracting the target again, after more dependents arrived, taints them too.
   apply_all(s, {request(9, {use(1)}), retract(31, 1), request(10, {require(9)}), retract(32, 1)});
   EXPECT_TRUE(s.tainted_records.contains(id_of(9)) && s.tainted_records.contains(id_of(10)));
-}
-
-TEST(StateRetraction, CleanupsReleaseOnlyWhatTheTargetHolds) {
-  State s;
+  // Retraction cleanups release only what the target holds.
+  s = State{};
   apply_all(s, {make_record(2, Kind::Capability, capability()), make_record(3, Kind::Capability, capability()),
                 make_record(4, Kind::Approval, ApprovalData{id_of(9), {}, id_of(8), "bob", {}}),
                 make_record(5, Kind::Approval, ApprovalData{{}, "deploy", id_of(8), "bob", {}}),
@@ -156,9 +151,7 @@ TEST(StateRetraction, CleanupsReleaseOnlyWhatTheTargetHolds) {
   EXPECT_EQ(s.requirement_keys, (base::IdMap<std::set<std::string>>{{id_of(1), {"j"}}}));
   apply_all(s, {retract(40, 20)});
   EXPECT_TRUE(s.requirement_keys.empty());
-}
-
-TEST(StateBuild, TrustsTheLastVerdictOfEachSubject) {
+  // The rebuild trusts the last Verdict of each subject.
   auto at = [](Record r, uint64_t time) { return r.time = time, r; };
   auto verdict = [&](uint8_t id, uint64_t time, Ref ref, const VerdictData& v) {
     return at(make_record(id, Kind::Verdict, v, {ref}), time);
@@ -185,10 +178,10 @@ Draft request_draft(std::string objective, std::string author = "user", std::vec
 }
 Record retimed(Record r, uint64_t time) { return r.time = time, Log::seal(r), r; }
 
-TEST(Replay, VerifyingLogs) {
+TEST(Replay, LogsShapesAndStoredVerdicts) {
   EXPECT_EQ(verify::verify_log({}, test_rules()), verify::LogVerdict{});
   // A stored rejection with the reason replay derives verifies; the subject
-  // stays out of the state, and a record requiring it is refused in turn.
+  // (8) stays out of the state, and a record requiring it is refused in turn.
   Log log;
   log.accept(request_draft("o"));
   const Id c = log.accept(draft(Kind::Candidate, "provider", CandidateData{{{SourceAlgo::sha1, std::string(40, 'a')}}}));
@@ -196,8 +189,9 @@ TEST(Replay, VerifyingLogs) {
   const Id s = log.accept(draft(Kind::Selection, "provider",
                                 SelectionData{"ship", {c}, SelectionOutcome::choose({c}), std::nullopt},
                                 {require(c), use(e)}));
-  const Id unsigned_req = log.commit(request_draft("x", "nobody")).id;
-  EXPECT_EQ(log.commit(request_draft("y", "user", {require(unsigned_req)})).judgement, R::RefUnresolved);
+  const Commit unsigned_req = log.commit(request_draft("x", "nobody"));
+  EXPECT_EQ(unsigned_req.judgement, R::AuthorRoleInvalid);
+  EXPECT_EQ(log.commit(request_draft("y", "user", {require(unsigned_req.id)})).judgement, R::RefUnresolved);
   log.accept(draft(Kind::Retraction, "provider", RetractionData{s, "wrong"}, {cause(s)}));
   auto v = verify::verify_log(log.records(), log.rules);
   EXPECT_FALSE(v.failure);
@@ -205,16 +199,8 @@ TEST(Replay, VerifyingLogs) {
   EXPECT_EQ(v.last_time, log.records().size());
   EXPECT_EQ(v.retracted, base::IdSet{s});
   EXPECT_EQ(v.standing.unsound, base::IdSet{s});
-  auto state = verify::verify_and_build_state(log.records(), log.rules);
-  ASSERT_TRUE(state);
-  EXPECT_EQ(*state, log.state());
-}
+  EXPECT_EQ(verify::verify_and_build_state(log.records(), log.rules).value(), log.state());
 
-TEST(Replay, RefusedShapesAndStoredAgainstDerivedVerdicts) {
-  // Subject 0 is accepted by replay; subject 2 is refused with AuthorRoleInvalid.
-  Log log;
-  log.accept(request_draft("a"));
-  EXPECT_EQ(log.commit(request_draft("b", "nobody")).judgement, R::AuthorRoleInvalid);
   const auto& rs = log.records();
   auto tampered = rs;
   tampered[2].data.back() = ' ';  // the id no longer matches
@@ -233,11 +219,12 @@ TEST(Replay, RefusedShapesAndStoredAgainstDerivedVerdicts) {
        R::InvalidPayload, 2},
   };
   for (const auto& c : shapes) {
-    auto v = verify::verify_log(c.records, log.rules);
+    v = verify::verify_log(c.records, log.rules);
     EXPECT_EQ(v.failure, c.failure) << c.name;
     EXPECT_EQ(v.checked_records, c.checked) << c.name;
     EXPECT_EQ(v.last_time, c.records.back().time) << c.name;
   }
+  // Stored verdicts against those replay derives for subjects 0 and 8.
   const struct {
     size_t position;
     VerdictData stored;
@@ -246,16 +233,16 @@ TEST(Replay, RefusedShapesAndStoredAgainstDerivedVerdicts) {
       {0, {VerdictResult::Accept, std::nullopt}, std::nullopt},
       {0, {VerdictResult::Accept, R::Refused}, R::InvalidPayload},
       {0, {VerdictResult::Reject, R::InvalidPayload}, R::InvalidPayload},
-      {2, {VerdictResult::Accept, std::nullopt}, R::AuthorRoleInvalid},
-      {2, {VerdictResult::Reject, R::AuthorRoleInvalid}, std::nullopt},
-      {2, {VerdictResult::Reject, R::UnknownSchema}, R::AuthorRoleInvalid},
+      {8, {VerdictResult::Accept, std::nullopt}, R::AuthorRoleInvalid},
+      {8, {VerdictResult::Reject, R::AuthorRoleInvalid}, std::nullopt},
+      {8, {VerdictResult::Reject, R::UnknownSchema}, R::AuthorRoleInvalid},
   };
   for (const auto& c : cases) {
     auto records = log.records();
     Record& stored = records.at(c.position + 1);
     stored.data = base::to_bytes(json(c.stored));
     Log::seal(stored);
-    auto v = verify::verify_log(records, log.rules);
+    v = verify::verify_log(records, log.rules);
     EXPECT_EQ(v.failure, c.failure) << c.position << " " << json(c.stored);
     EXPECT_EQ(v.checked_records, c.failure ? c.position : records.size());
     // The rebuild refuses exactly what replay refuses, with the same verdict.
