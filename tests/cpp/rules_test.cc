@@ -1,15 +1,25 @@
-// Verifier rules: the strict reader, the defaults, both writers and the hash.
+// Verifier rules: the reader, defaults, writers and hash; and their strict
+// collections (repetitions refused, members in order, objects by UTF-16 units).
 #include <gtest/gtest.h>
 
+#include "base/codec.h"
 #include "id_text.h"
+#include "record/evidence.h"
+#include "record/kind.h"
 #include "verify/rules.h"
 
 namespace quintrel::verify {
 namespace {
 
-using record::Kind;
-
 using fixture::id_text;
+using record::AuthorType;
+using record::Evidence;
+using record::Kind;
+using Roles = std::map<std::string, AuthorType>;
+using Thresholds = std::map<Kind, Evidence>;
+using Texts = std::set<std::string>;
+using Kinds = std::set<Kind>;
+using KindMap = std::map<Id, Kind>;
 
 // The nine required fields, in declaration order, as JSON member texts.
 std::vector<std::string> required_members() {
@@ -35,32 +45,28 @@ std::string read_error(const std::string& text) {
   return r ? "ok" : r.error().to_string();
 }
 
-TEST(Rules, DefaultsAndArrayForm) {
-  auto r = base::from_json<VerifierRules>(object(required_members()));
-  ASSERT_TRUE(r) << r.error().to_string();
-  EXPECT_EQ(r->min_binding, record::BindingMode::reported);
-  EXPECT_TRUE(r->selection_requires_evaluation);
-  EXPECT_TRUE(r->reaffirmation_actors.empty());
-  EXPECT_EQ(r->max_considered, 4096u);
-  EXPECT_FALSE(r->selection_requires_approval);
-  EXPECT_FALSE(r->reject_compromised_continuation);
-
-  auto nine = base::from_json<VerifierRules>("[" + id_text(0, 0) + ",[],[],{},{},[],[],{},7]");
-  ASSERT_TRUE(nine) << nine.error().to_string();
-  EXPECT_EQ(nine->max_context_records, 7u);
-  EXPECT_EQ(read_error("[" + id_text(0, 0) + ",[],[],{},{},[],[],{}]").substr(0, 66),
-            "invalid length 8, expected struct VerifierRules with 15 elements a");
+// The compact and the canonical text of what was read, or the error.
+template <class T>
+std::string probe(std::string_view text) {
+  auto r = base::from_json<T>(text);
+  return r ? base::compact_json(*r) + " | " + *base::canonical_json(*r) : r.error().to_string();
 }
 
-TEST(Rules, ReaderRefusals) {
+TEST(Rules, ReaderWritersHashAndStrictCollections) {
+  EXPECT_TRUE(base::compact_json(base::from_json<VerifierRules>(object(required_members())).value()).ends_with(
+      R"(,"max_context_records":10,"min_binding":"reported","selection_requires_evaluation":true,)"
+      R"("reaffirmation_actors":[],"max_considered":4096,"selection_requires_approval":false,)"
+      R"("reject_compromised_continuation":false})"));
+
+  // The array form may stop after the nine.
+  EXPECT_EQ(base::from_json<VerifierRules>("[" + id_text(0, 0) + ",[],[],{},{},[],[],{},7]").value().max_context_records, 7u);
+  EXPECT_EQ(read_error("[" + id_text(0, 0) + ",[],[],{},{},[],[],{}]").substr(0, 66),
+            "invalid length 8, expected struct VerifierRules with 15 elements a");
+
   auto members = required_members();
   EXPECT_EQ(read_error(object({members.begin() + 1, members.end()})).substr(0, 21), "missing field `space`");
 
-  auto keys = [&](std::string value) {
-    auto m = members;
-    m[3] = R"("author_keys":)" + value;
-    return read_error(object(m));
-  };
+  auto keys = [&](std::string v) { auto m = members; m[3] = R"("author_keys":)" + v; return read_error(object(m)); };
   EXPECT_EQ(keys(R"({"a":[)" + id_text(2, 0) + "," + id_text(2, 0) + "]}").substr(0, 24), "duplicate key for author");
   EXPECT_EQ(keys(R"({"a":[],"a":[)" + id_text(2, 0) + "]}").substr(0, 31), "duplicate author in author_keys");
   EXPECT_EQ(keys(R"({"a":[)" + id_text(2, 0) + R"(],"b":[)" + id_text(2, 0) + "],\"c\":[]}"), "ok");
@@ -69,9 +75,7 @@ TEST(Rules, ReaderRefusals) {
   members.push_back(R"("extra":1)");
   EXPECT_EQ(read_error(object(members)).substr(0, 62),
             "unknown field `extra`, expected one of `space`, `kind_schema_m");
-}
-
-TEST(Rules, WritersAndHash) {
+  // Both writers read back; the hash covers every field.
   Id space{};
   space[0] = 9;
   auto rules = VerifierRules::create(space, 5);
@@ -96,6 +100,40 @@ TEST(Rules, WritersAndHash) {
   variants[2].reject_compromised_continuation = true;
   variants[3].max_context_records = 6;
   for (const auto& v : variants) EXPECT_NE(*rules_hash(v), base_hash);
+
+  // The strict collections, read and written.
+  const std::string one = id_text(1, 0), two = id_text(2, 0);
+  // Kind's refusal, whose whole text record_test pins, as a map key.
+  const std::string nope = base::from_json<Kind>(R"("Nope")").error().message + " at line 1 column 7";
+  const struct {
+    std::string (*probe)(std::string_view);
+    std::string input, expected;
+  } table[] = {
+      {probe<KindMap>, "[]", "[] | []"},
+      // Enumeration keys and members in ordinal order; object keys canonically by name.
+      {probe<Kinds>, R"(["Selection","Request"])", R"(["Request","Selection"] | ["Request","Selection"])"},
+      {probe<Thresholds>, R"({"Action":"Inferred","Request":"Assumed"})",
+       R"({"Request":"Assumed","Action":"Inferred"} | {"Action":"Inferred","Request":"Assumed"})"},
+      // U+FB01 sorts before U+1F600 by bytes, after it by UTF-16 units.
+      {probe<Texts>, "[\"\U0001F600\",\"\uFB01\"]", "[\"\uFB01\",\"\U0001F600\"] | [\"\uFB01\",\"\U0001F600\"]"},
+      {probe<Roles>, "{\"\U0001F600\":\"User\",\"\uFB01\":\"System\"}",
+       "{\"\uFB01\":\"System\",\"\U0001F600\":\"User\"} | {\"\U0001F600\":\"User\",\"\uFB01\":\"System\"}"},
+      {probe<KindMap>, "[[" + two + ",\"Plan\"],[" + one + ",\"Usage\"]]",
+       "[[" + one + ",\"Usage\"],[" + two + ",\"Plan\"]] | [[" + one + ",\"Usage\"],[" + two + ",\"Plan\"]]"},
+
+      {probe<Roles>, R"({"a":"User","\u0061":"System"})", "duplicate map key at line 1 column 30"},
+      {probe<Thresholds>, R"({"Nope":"Reported"})", nope},
+      {probe<Roles>, R"("x")",
+       R"(invalid type: string "x", expected a JSON object with unique keys at line 1 column 3)"},
+      {probe<Texts>, "{}", "invalid type: map, expected a sequence with unique members at line 1 column 0"},
+      {probe<Kinds>, R"(["Plan",{"Plan":null}])", "duplicate set member at line 1 column 22"},
+      {probe<KindMap>, "{}", "invalid type: map, expected a sequence of unique [key, value] pairs at line 1 column 0"},
+      {probe<KindMap>, "[[" + one + "]]", "invalid length 1, expected a tuple of size 2 at line 1 column 68"},
+      {probe<KindMap>, "[[" + one + ",\"Plan\",1]]", "trailing characters at line 1 column 76"},
+      {probe<KindMap>, "[[" + one + ",\"Plan\"],[" + one + ",\"Usage\"]]",
+       "duplicate key in pair-encoded map at line 1 column 152"},
+  };
+  for (const auto& c : table) EXPECT_EQ(c.probe(c.input), c.expected) << c.input;
 }
 
 }  // namespace
