@@ -63,7 +63,8 @@ Result<std::vector<base::Id>> parse_ids(std::span<const std::string> texts) {
   return ids;
 }
 
-Result<Writer> Writer::open(const std::string& dir, std::string_view rules_json, const SignerKeys& keys) {
+Result<Writer> Writer::open(const std::string& dir, std::string_view rules_json, const SignerKeys& keys,
+                            base::FileSystem& fs) {
   auto rules = base::from_json<verify::VerifierRules>(rules_json);
   if (!rules) return std::unexpected(Refusal::value("invalid rules JSON: " + rules.error().to_string()));
 
@@ -81,9 +82,20 @@ Result<Writer> Writer::open(const std::string& dir, std::string_view rules_json,
 
   // The open replays the log under the rules and refuses one that does not
   // verify; the state it derives is the one every commit is checked against.
-  auto log = log::LogWriter::open(dir, *rules);
+  auto log = log::LogWriter::open_with_max_bytes(dir, *rules, log::kMaxLogBytes, fs);
   if (!log) return std::unexpected(Refusal::runtime("cannot open log: " + log.error().message()));
   return Writer(std::move(*log), std::move(*rules), std::move(signers));
+}
+
+const std::expected<queries::Queries, queries::QueryError>& Writer::queries() const {
+  return queries_.get(records(), [&]() -> std::expected<queries::Queries, queries::QueryError> {
+    // The state the log writer keeps spares a replay only while it holds
+    // every record. A commit that failed midway leaves records it never
+    // took in (a Candidate without its Verdict, say), which must answer as
+    // any other holder of them sees them: through a replay.
+    if (!log_.folded()) return queries::Queries::create(records(), rules_);
+    return queries::Queries::of_replayed(records(), log_.state(), log_.prior_index());
+  });
 }
 
 base::Id Writer::head() const {

@@ -158,8 +158,10 @@ class Writer {
   // The rules from JSON ("invalid rules JSON: {}"), each signer in order of
   // its name (registered in the rules' author_roles, then its key's form),
   // then the log directory opened ("cannot open log: {}"). The rules and the
-  // signer keys are checked before any file is touched.
-  static Result<Writer> open(const std::string& dir, std::string_view rules_json, const SignerKeys& signers);
+  // signer keys are checked before any file is touched. `fs` must outlive
+  // the writer.
+  static Result<Writer> open(const std::string& dir, std::string_view rules_json, const SignerKeys& signers,
+                             base::FileSystem& fs = base::posix_file_system());
 
   Writer(Writer&&) = default;
   Writer& operator=(Writer&&) = default;
@@ -181,13 +183,9 @@ class Writer {
   const verify::VerifierRules& rules() const { return rules_; }
   const log::LogWriter& log() const { return log_; }
   // The query index of the log as it stands: built by the first query after
-  // opening or after a commit, then reused.
-  const std::expected<queries::Queries, queries::QueryError>& queries() const {
-    return queries_.get(records(), [&] {
-      return std::expected<queries::Queries, queries::QueryError>(
-          queries::Queries::of_replayed(records(), log_.state(), log_.prior_index()));
-    });
-  }
+  // opening or after a commit, then reused. It answers as a receipt of the
+  // same records would, also after a commit that failed midway.
+  const std::expected<queries::Queries, queries::QueryError>& queries() const;
 
   // --- the commit road, shared by every verb ---------------------------------
 

@@ -135,7 +135,9 @@ TEST(LogCommit, NewDirectoriesSurvivePowerLoss) {
 
 // The nth call of one kind during a commit fails. Before the first intent is
 // in place nothing is durable: the writer stays usable and a retry gives the
-// log a run without the failure gives. After it the writer is poisoned, and a
+// log a run without the failure gives. After it the writer is poisoned, the
+// intent on disk is the last one put in place (`written` false until the
+// record's frame is whole, then true until the Verdict's is), and a
 // reopening, after a power loss or not, keeps every acknowledged commit and
 // completes or cuts the failed one.
 TEST(LogFaults, EveryCallOfACommit) {
@@ -188,6 +190,15 @@ TEST(LogFaults, EveryCallOfACommit) {
         auto out = w->commit(clean.input(failing), clean.rules, w->state());
         fs.disarm();
         ASSERT_TRUE(fs.struck());
+        int renames = 0;
+        bool removed = false;
+        for (size_t i = 0; i < at; ++i) {
+          renames += calls[i] == base::Op::Rename;
+          removed |= renames == 2 && calls[i] == base::Op::Remove;
+        }
+        const log::CommitIntent intent{complete[acknowledged].id, renames == 2};
+        EXPECT_EQ(mem.contents("/log/.intent"),
+                  out || renames == 0 || removed ? std::nullopt : std::optional(*base::canonical_json(intent)));
         const bool durable = at > first_intent_done;
         if (mode.code == 0) {
           ASSERT_TRUE(out) << out.error().message();  // a short write alone is written on
@@ -221,23 +232,24 @@ TEST(LogFaults, EveryCallOfACommit) {
 }
 
 // The nth call of one kind during an opening that cuts a torn tail, recovers
-// a record without its Verdict and removes a stale intent, or that creates
-// its directories: the opening fails with that error and leaves nothing that
-// a later opening does not mend.
+// a record without its Verdict and removes a stale intent, that recovers one
+// whose intent is missing, or that creates its directories, fails (a write
+// after writing half): the opening fails with that error and leaves nothing
+// that a later opening does not mend.
 TEST(LogFaults, EveryCallOfAnOpening) {
   Log source;
   source.accept(request("a"));
   source.accept(request("b"));
   const std::string bytes = source.files().contents("/log/records.log").value();
-  const size_t torn = bytes.size() - 9;  // inside the last Verdict's frame
+  const size_t verdict = bytes.size() - 4 - base::canonical_json(source.records().back())->size();
 
-  for (const std::string dir : {"/log", "/new/log"}) {
+  for (const std::string dir : {"/log", "/bare", "/new/log"}) {
     auto prepare = [&](MemFileSystem& mem) {
-      if (dir != "/log") return;
-      (void)mem.make_dir("/log");
+      if (dir == "/new/log") return;
+      (void)mem.make_dir(dir);
       (void)mem.sync_dir("/");
-      mem.put("/log/records.log", bytes.substr(0, torn));
-      mem.put("/log/.intent", "{}");
+      mem.put(dir + "/records.log", bytes.substr(0, dir == "/log" ? bytes.size() - 9 : verdict));
+      if (dir == "/log") mem.put("/log/.intent", "{}");
     };
     std::vector<base::Op> calls;
     std::vector<Record> want;
@@ -253,13 +265,14 @@ TEST(LogFaults, EveryCallOfAnOpening) {
     std::map<base::Op, int> seen;
     for (base::Op op : calls) {
       const int nth = ++seen[op];
-      for (bool power_loss : {false, true}) {
+      for (int variant = 0; variant < (op == base::Op::Write ? 4 : 2); ++variant) {
+        const bool power_loss = variant % 2, short_write = variant / 2;
         SCOPED_TRACE(dir + ": " + std::string(base::kOpNames[static_cast<int>(op)]) + " #" + std::to_string(nth) +
-                     (power_loss ? ", power loss" : ""));
+                     (short_write ? ", short write" : "") + (power_loss ? ", power loss" : ""));
         MemFileSystem mem;
         prepare(mem);
         base::FaultyFileSystem fs(mem);
-        fs.arm({op, nth, EIO});
+        fs.arm({op, nth, EIO, short_write});
         auto failed = open_at(fs, dir);
         if (failed) {
           EXPECT_EQ(op, base::Op::MakeDir);  // the directory was there all along

@@ -1,13 +1,17 @@
-// The log on real files across processes: the directory lock, and a writer
-// killed at random moments while it commits. QUINTREL_LOG_KILLS sets the
-// number of kills (20 by default).
+// The log on real files across processes: the directory lock, links planted
+// in the directory, an opening under a memory limit, and a writer killed at
+// random moments while it commits. QUINTREL_LOG_KILLS sets the number of
+// kills (20 by default).
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "log_fixture.h"
 #include "record/evolution_payloads.h"
@@ -54,6 +58,72 @@ TEST(LogLock, OneWriterPerDirectory) {
   ::waitpid(pid, &status, 0);
   EXPECT_EQ(message_of(LogWriter::open(dir, test_rules())), "opened");
   for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+}
+
+std::string file_text(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// A records.log that links to another file fails to open and leaves that
+// file whole; a link at the intent's temporary name is replaced, never
+// written through.
+TEST(LogLinks, NothingIsWrittenThroughThem) {
+  TempDir t;
+  const std::string dir = t.path + "/log", elsewhere = t.path + "/notes.txt";
+  std::filesystem::create_directory(dir);
+  std::ofstream(elsewhere) << "plain text\n";
+  std::filesystem::create_symlink(elsewhere, dir + "/records.log");
+  EXPECT_EQ(message_of(LogWriter::open(dir, test_rules())),
+            "I/O error: 11 bytes at offset 0 of records.log are neither a complete frame nor the torn tail of an "
+            "interrupted commit; refusing to cut them");
+  std::filesystem::remove(dir + "/records.log");
+  std::filesystem::create_symlink(elsewhere, dir + "/.intent.intent.tmp");
+  const Log shape;
+  auto w = LogWriter::open(dir, shape.rules);
+  ASSERT_TRUE(w) << w.error().message();
+  ASSERT_TRUE(w->commit(shape.input(draft(Kind::Request, "user", record::RequestData{"x", shape.rules.space})),
+                        shape.rules, w->state()));
+  EXPECT_EQ(file_text(elsewhere), "plain text\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir + "/.intent.intent.tmp"));
+}
+
+// 64 MiB of zero bytes are that many empty frames: the first fails to read,
+// and their count sizes no memory. The opening runs in a child process
+// limited to 1 GB of address space.
+TEST(LogOpen, EmptyFramesSizeNoMemory) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+  TempDir t;
+  const std::string dir = t.path + "/log";
+  std::filesystem::create_directory(dir);
+  std::ofstream(dir + "/records.log").close();
+  std::filesystem::resize_file(dir + "/records.log", log::kMaxLogBytes);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The child never returns into the test runner, whatever is thrown.
+    std::string text = "no limit";
+    try {
+      const rlimit limit{1u << 30, 1u << 30};
+      if (::setrlimit(RLIMIT_AS, &limit) == 0) text = message_of(LogWriter::open(dir, test_rules()));
+    } catch (const std::exception& e) {
+      text = e.what();
+    }
+    ::_exit(::write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(text, "I/O error: Failed to deserialize record: EOF while parsing a value at line 1 column 0");
 }
 
 // Commits until killed, reporting each acknowledged id on `out`: requests,

@@ -66,6 +66,13 @@ struct Dir {
 
 std::string message_of(const std::expected<LogWriter, LogError>& w) { return w ? "opened" : w.error().message(); }
 
+// The refusal of `n` bytes at `at` that are not a frame and not a torn one.
+std::string not_a_frame(size_t n, size_t at) {
+  return "I/O error: " + std::to_string(n) + " bytes at offset " + std::to_string(at) +
+         " of records.log are neither a complete frame nor the torn tail of an interrupted commit; refusing to cut "
+         "them";
+}
+
 // The texts no other test meets.
 TEST(LogErrors, Messages) {
   using K = LogError::Kind;
@@ -117,11 +124,15 @@ TEST(LogOpen, FailureSituations) {
   const std::string first = base::canonical_json(s.log.records()[0]).value();
   std::string at_last_time = first;
   at_last_time.replace(at_last_time.find("\"time\":1"), 8, "\"time\":18446744073709551615");
+  auto with_length = [&](std::string_view word) { return s.frames(0, 1) + std::string(word) + all.substr(s.offsets[1] + 4); };
+  std::string text;
+  while (text.size() < 644) text += "Notes kept beside the build.\n";
   const struct {
     const char* name;
     std::string content;
     std::string want;
     uint64_t max_bytes = log::kMaxLogBytes;
+    bool intent = false;
   } cases[] = {
       {"empty frame", frame(""), "I/O error: Failed to deserialize record: EOF while parsing a value at line 1 column 0"},
       {"record and more in one frame", frame(first + " x"),
@@ -141,12 +152,26 @@ TEST(LogOpen, FailureSituations) {
        s.offsets[3]},
       {"unjudged record at the last time", frame(at_last_time),
        "logical time counter exhausted; log accepts no further commits"},
+      // Bytes past the last complete frame that no interrupted append left.
+      {"a byte appended between commits", s.frames(0, 2) + "\x01" + s.frames(2, 8),
+       not_a_frame(all.size() + 1 - s.offsets[2], s.offsets[2])},
+      {"a length past the limit", with_length("\xff\xff\xff\xff"), not_a_frame(all.size() - s.offsets[1], s.offsets[1]),
+       log::kMaxLogBytes, true},
+      {"a length over later frames", with_length(std::string("\x01\0\0\0", 4)),
+       not_a_frame(all.size() - s.offsets[1], s.offsets[1]), log::kMaxLogBytes, true},
+      {"a text file", text, not_a_frame(text.size(), 0)},
+      {"no body of a record after a length", s.frames(0, 2) + frame(text).substr(0, 32),
+       not_a_frame(32, s.offsets[2]), log::kMaxLogBytes, true},
+      {"a length below a record's", s.frames(0, 2) + frame("{\"a\":1}").substr(0, 7), not_a_frame(7, s.offsets[2]),
+       log::kMaxLogBytes, true},
   };
   for (const auto& c : cases) {
     Dir d(c.content);
+    if (c.intent) d.fs.put("/log/.intent", "{}");
     EXPECT_EQ(message_of(d.open(test_rules(), c.max_bytes)), c.want) << c.name;
-    // Only a recovery's Verdict may have been appended; nothing else changes.
+    // Nothing changes: no cut, no recovery, the intent left in place.
     EXPECT_EQ(d.file(), c.content) << c.name;
+    EXPECT_EQ(d.fs.contents("/log/.intent").has_value(), c.intent) << c.name;
   }
 
   Dir at_limit(all);
@@ -162,25 +187,36 @@ TEST(LogOpen, FailureSituations) {
   EXPECT_EQ(fs.list("/"), std::vector<std::string>{"file"});
 }
 
-// Every prefix of a log opens, keeps every commit complete before the cut,
-// completes the one whose record is whole (its Verdict the one it would have
-// had, at its time + 1), and leaves no intent behind.
+// Every prefix of a log, beside the intent a crash there leaves, opens:
+// it keeps every commit complete before the cut, completes the one whose
+// record is whole (its Verdict the one it would have had, at its time + 1),
+// and leaves no intent behind. Without the intent, only a cut at most three
+// bytes into a frame opens so; any other is refused with the file whole.
 TEST(LogOpen, CutAtEveryByte) {
   const Sample& s = sample();
   const auto& records = s.log.records();
   for (size_t cut = 0; cut <= s.bytes.size(); ++cut) {
-    Dir d(s.bytes.substr(0, cut));
-    d.fs.put("/log/.intent", "{}");
-    auto w = d.open();
-    ASSERT_TRUE(w) << cut << ": " << w.error().message();
     size_t whole = 0;
     while (whole < records.size() && s.offsets[whole + 1] <= cut) ++whole;
-    const size_t kept = whole + whole % 2;
-    ASSERT_EQ(w->records(), std::vector<Record>(records.begin(), records.begin() + kept)) << cut;
-    ASSERT_EQ(d.file(), s.frames(0, kept)) << cut;
-    ASSERT_EQ(d.fs.list("/log"), (std::vector<std::string>{".lock", "records.log"})) << cut;
-    ASSERT_EQ(w->next_time(), kept + 1) << cut;
-    ASSERT_EQ(w->state(), state::build_state_unchecked(w->records()).value()) << cut;
+    const size_t kept = whole + whole % 2, torn = cut - s.offsets[whole];
+    const Record& subject = records[std::min(whole, records.size() - 2) & ~size_t{1}];
+    for (bool intent : {true, false}) {
+      SCOPED_TRACE(std::to_string(cut) + (intent ? " with" : " without") + " an intent");
+      Dir d(s.bytes.substr(0, cut));
+      if (intent) d.fs.put("/log/.intent", base::canonical_json(log::CommitIntent{subject.id, whole % 2 == 1}).value());
+      auto w = d.open();
+      if (!intent && torn >= 4) {
+        ASSERT_EQ(message_of(w), not_a_frame(torn, s.offsets[whole]));
+        ASSERT_EQ(d.file(), s.bytes.substr(0, cut));
+        continue;
+      }
+      ASSERT_TRUE(w) << w.error().message();
+      ASSERT_EQ(w->records(), std::vector<Record>(records.begin(), records.begin() + kept));
+      ASSERT_EQ(d.file(), s.frames(0, kept));
+      ASSERT_EQ(d.fs.list("/log"), (std::vector<std::string>{".lock", "records.log"}));
+      ASSERT_EQ(w->next_time(), kept + 1);
+      ASSERT_EQ(w->state(), state::build_state_unchecked(w->records()).value());
+    }
   }
 }
 
