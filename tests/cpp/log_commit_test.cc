@@ -112,31 +112,10 @@ TEST(LogCommit, RefusedWithNothingWritten) {
   EXPECT_EQ(w->records(), grown.records());
 }
 
-// Directories the opening creates are synced into their parents, and the
-// log directory once its files exist: a power loss keeps the whole log.
-TEST(LogCommit, NewDirectoriesSurvivePowerLoss) {
-  MemFileSystem fs;
-  Log log;
-  {
-    auto w = open_at(fs, "/a/b/log");
-    ASSERT_TRUE(w);
-    ASSERT_TRUE(w->commit(log.input(request("a")), log.rules, w->state()));
-  }
-  fs.crash();
-  auto w = open_at(fs, "/a/b/log");
-  ASSERT_TRUE(w) << w.error().message();
-  EXPECT_EQ(w->records().size(), 2u);
-
-  // A fresh directory and its empty log survive too.
-  { ASSERT_TRUE(open_at(fs, "/a/c/log")); }
-  fs.crash();
-  EXPECT_EQ(fs.list("/a/c/log"), (std::vector<std::string>{".lock", "records.log"}));
-}
-
 // The nth call of one kind during a commit fails. Before the first intent is
 // in place nothing is durable: the writer stays usable and a retry gives the
 // log a run without the failure gives. After it the writer is poisoned, the
-// intent on disk is the last one put in place (`written` false until the
+// intent left is the last one put in place (`written` false until the
 // record's frame is whole, then true until the Verdict's is), and a
 // reopening, after a power loss or not, keeps every acknowledged commit and
 // completes or cuts the failed one.
@@ -190,15 +169,6 @@ TEST(LogFaults, EveryCallOfACommit) {
         auto out = w->commit(clean.input(failing), clean.rules, w->state());
         fs.disarm();
         ASSERT_TRUE(fs.struck());
-        int renames = 0;
-        bool removed = false;
-        for (size_t i = 0; i < at; ++i) {
-          renames += calls[i] == base::Op::Rename;
-          removed |= renames == 2 && calls[i] == base::Op::Remove;
-        }
-        const log::CommitIntent intent{complete[acknowledged].id, renames == 2};
-        EXPECT_EQ(mem.contents("/log/.intent"),
-                  out || renames == 0 || removed ? std::nullopt : std::optional(*base::canonical_json(intent)));
         const bool durable = at > first_intent_done;
         if (mode.code == 0) {
           ASSERT_TRUE(out) << out.error().message();  // a short write alone is written on
@@ -216,6 +186,19 @@ TEST(LogFaults, EveryCallOfACommit) {
         const bool acknowledged_all = out || !durable;
         w.reset();
         if (power_loss) mem.crash();
+        // The intent last put in place before the failing call, or the last
+        // one a directory sync made durable.
+        std::optional<bool> now, synced;
+        for (size_t i = 0, renames = 0; i < at; ++i) {
+          if (calls[i] == base::Op::Rename) now = ++renames == 2;
+          if (calls[i] == base::Op::Remove && renames == 2) now.reset();
+          if (calls[i] == base::Op::SyncDir) synced = now;
+        }
+        const std::optional<bool> left = acknowledged_all ? std::nullopt : power_loss ? synced : now;
+        EXPECT_EQ(mem.contents("/log/.intent"),
+                  left ? std::optional("{\"subject_id\":" + base::compact_json(complete[acknowledged].id) +
+                                       ",\"written\":" + (*left ? "true}" : "false}"))
+                       : std::nullopt);
         auto reopened = open_at(mem);
         ASSERT_TRUE(reopened) << reopened.error().message();
         const auto& records = reopened->records();
@@ -235,7 +218,8 @@ TEST(LogFaults, EveryCallOfACommit) {
 // a record without its Verdict and removes a stale intent, that recovers one
 // whose intent is missing, or that creates its directories, fails (a write
 // after writing half): the opening fails with that error and leaves nothing
-// that a later opening does not mend.
+// that a later opening does not mend. Without a failure, a power loss keeps
+// all the opening made.
 TEST(LogFaults, EveryCallOfAnOpening) {
   Log source;
   source.accept(request("a"));
@@ -253,15 +237,19 @@ TEST(LogFaults, EveryCallOfAnOpening) {
     };
     std::vector<base::Op> calls;
     std::vector<Record> want;
+    MemFileSystem opened;
+    prepare(opened);
     {
-      MemFileSystem mem;
-      prepare(mem);
-      base::FaultyFileSystem fs(mem);
+      base::FaultyFileSystem fs(opened);
       auto w = open_at(fs, dir);
       ASSERT_TRUE(w);
       calls = fs.calls();
       want = w->records();
     }
+    // What an opening makes, directories included, survives a power loss.
+    opened.crash();
+    EXPECT_EQ(opened.list(dir), (std::vector<std::string>{".lock", "records.log"}));
+    EXPECT_EQ(open_at(opened, dir)->records(), want);
     std::map<base::Op, int> seen;
     for (base::Op op : calls) {
       const int nth = ++seen[op];
