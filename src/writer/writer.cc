@@ -63,8 +63,15 @@ Result<std::vector<base::Id>> parse_ids(std::span<const std::string> texts) {
   return ids;
 }
 
-Result<Writer> Writer::open(const std::string& dir, std::string_view rules_json, const SignerKeys& keys,
-                            base::FileSystem& fs) {
+std::expected<queries::Queries, queries::QueryError> query_index(const log::LogWriter& log,
+                                                                 const verify::VerifierRules& rules) {
+  // The kept state spares the replay only while it holds every record; the
+  // records a failed commit left must answer as any other holder sees them.
+  if (!log.folded()) return queries::Queries::create(log.records(), rules);
+  return queries::Queries::of_replayed(log.records(), log.state(), log.prior_index());
+}
+
+Result<Writer> Writer::open(const std::string& dir, std::string_view rules_json, const SignerKeys& keys) {
   auto rules = base::from_json<verify::VerifierRules>(rules_json);
   if (!rules) return std::unexpected(Refusal::value("invalid rules JSON: " + rules.error().to_string()));
 
@@ -82,20 +89,9 @@ Result<Writer> Writer::open(const std::string& dir, std::string_view rules_json,
 
   // The open replays the log under the rules and refuses one that does not
   // verify; the state it derives is the one every commit is checked against.
-  auto log = log::LogWriter::open_with_max_bytes(dir, *rules, log::kMaxLogBytes, fs);
+  auto log = log::LogWriter::open(dir, *rules);
   if (!log) return std::unexpected(Refusal::runtime("cannot open log: " + log.error().message()));
   return Writer(std::move(*log), std::move(*rules), std::move(signers));
-}
-
-const std::expected<queries::Queries, queries::QueryError>& Writer::queries() const {
-  return queries_.get(records(), [&]() -> std::expected<queries::Queries, queries::QueryError> {
-    // The state the log writer keeps spares a replay only while it holds
-    // every record. A commit that failed midway leaves records it never
-    // took in (a Candidate without its Verdict, say), which must answer as
-    // any other holder of them sees them: through a replay.
-    if (!log_.folded()) return queries::Queries::create(records(), rules_);
-    return queries::Queries::of_replayed(records(), log_.state(), log_.prior_index());
-  });
 }
 
 base::Id Writer::head() const {

@@ -153,15 +153,20 @@ struct SelectArgs {
   std::optional<std::string> rationale;
 };
 
+// The query index of a log writer's records under `rules`. It answers as a
+// receipt of the same records would: from the state the log writer keeps
+// while that state holds every record, through a replay otherwise (after a
+// commit that failed midway, a Candidate without its Verdict, say).
+std::expected<queries::Queries, queries::QueryError> query_index(const log::LogWriter& log,
+                                                                 const verify::VerifierRules& rules);
+
 class Writer {
  public:
   // The rules from JSON ("invalid rules JSON: {}"), each signer in order of
   // its name (registered in the rules' author_roles, then its key's form),
   // then the log directory opened ("cannot open log: {}"). The rules and the
-  // signer keys are checked before any file is touched. `fs` must outlive
-  // the writer.
-  static Result<Writer> open(const std::string& dir, std::string_view rules_json, const SignerKeys& signers,
-                             base::FileSystem& fs = base::posix_file_system());
+  // signer keys are checked before any file is touched.
+  static Result<Writer> open(const std::string& dir, std::string_view rules_json, const SignerKeys& signers);
 
   Writer(Writer&&) = default;
   Writer& operator=(Writer&&) = default;
@@ -183,9 +188,10 @@ class Writer {
   const verify::VerifierRules& rules() const { return rules_; }
   const log::LogWriter& log() const { return log_; }
   // The query index of the log as it stands: built by the first query after
-  // opening or after a commit, then reused. It answers as a receipt of the
-  // same records would, also after a commit that failed midway.
-  const std::expected<queries::Queries, queries::QueryError>& queries() const;
+  // opening or after a commit, then reused.
+  const std::expected<queries::Queries, queries::QueryError>& queries() const {
+    return queries_.get(records(), [&] { return query_index(log_, rules_); });
+  }
 
   // --- the commit road, shared by every verb ---------------------------------
 

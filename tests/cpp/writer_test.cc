@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "base/hash.h"
-#include "base/mem_file_system.h"
 #include "base/schema.h"
-#include "faulty_file_system.h"
 #include "receipt/validate.h"
 #include "temp_dir.h"
 #include "writer/writer.h"
@@ -114,72 +112,6 @@ TEST(Writer, UpgradeTargetsAreReadBeforeTheirStandingIsAsked) {
   auto upgraded = w->candidate(args);
   ASSERT_TRUE(upgraded) << upgraded.error().message;
   EXPECT_TRUE(upgraded->accepted);
-}
-
-// Every query about every record and a missing id, as value trees' texts
-// or errors' texts.
-std::vector<std::string> answers(const std::expected<queries::Queries, queries::QueryError>& index,
-                                 std::span<const record::Record> records) {
-  if (!index) return {index.error().to_string()};
-  std::vector<std::string> out{base::write_compact(queries::to_value(index->frontier())),
-                               base::write_compact(queries::to_value(index->selected("ship")))};
-  auto add = [&](const auto& answer) {
-    auto value = queries::to_value(answer);
-    out.push_back(value ? base::write_compact(*value) : value.error());
-  };
-  std::vector<base::Id> ids{base::Id{}};
-  for (const record::Record& r : records) ids.push_back(r.id);
-  for (const base::Id& id : ids) {
-    add(index->descent(id)), add(index->descendants(id)), add(index->siblings(id));
-    add(index->standing(id)), add(index->evidence(id));
-  }
-  return out;
-}
-
-// A commit failing at any one file call leaves a Writer that answers every
-// query as a receipt of its records does (one ending in a Candidate without
-// its Verdict does not verify); without a failure its kept index agrees with
-// a replay too.
-TEST(Writer, QueriesAfterAFailedCommitAnswerAsItsReceipt) {
-  auto build = [](base::FileSystem& fs) {
-    Writer w = Writer::open("/log", rules_json(), {}, fs).value();
-    w.request({"alice", "ship"}).value();
-    const std::string c = base::hex_encode(w.candidate({"bot", std::string(40, 'a')})->id);
-    EvaluateArgs e{"exec", c, "tests"};
-    e.passed = true;
-    SelectArgs s{"alice", "ship", {c}};
-    s.choose = std::vector{c};
-    s.uses_eval = std::vector{base::hex_encode(w.evaluate(e)->id)};
-    EXPECT_TRUE(w.select(s)->accepted);
-    return w;
-  };
-  auto same_as_receipt = [](const Writer& w) {
-    const auto r = receipt::Receipt::from_bytes(w.receipt({}).value()).value();
-    EXPECT_EQ(answers(w.queries(), w.records()), answers(queries::Queries::create(r.records, r.rules), w.records()));
-  };
-  const CandidateArgs next{"bot", std::string(40, 'b')};
-  std::vector<base::Op> calls;
-  {
-    base::MemFileSystem mem;
-    base::FaultyFileSystem fs(mem);
-    Writer w = build(fs);
-    same_as_receipt(w);
-    fs.calls().clear();
-    ASSERT_TRUE(w.candidate(next));
-    calls = fs.calls();
-    same_as_receipt(w);
-  }
-  std::map<base::Op, int> seen;
-  for (base::Op op : calls) {
-    const int nth = ++seen[op];
-    SCOPED_TRACE(std::string(base::kOpNames[static_cast<int>(op)]) + " #" + std::to_string(nth));
-    base::MemFileSystem mem;
-    base::FaultyFileSystem fs(mem);
-    Writer w = build(fs);
-    fs.arm({op, nth});
-    EXPECT_FALSE(w.candidate(next));
-    same_as_receipt(w);
-  }
 }
 
 TEST(Writer, ArtifactFieldsOfTheWrongTypeRefuseInTheirTurn) {
