@@ -35,9 +35,8 @@ struct EncodedFrame {
 std::expected<EncodedFrame, LogError> encode_record(const Record& record);
 
 // The complete frames at the start of `content` and how many bytes they
-// take. A complete frame that does not
-// read as one record fails with Io (InvalidData, "Failed to deserialize
-// record: " and the JSON error's text).
+// take. A complete frame that does not read as one record fails with Io
+// (InvalidData, "Failed to deserialize record: " and the JSON error's text).
 struct Frames {
   std::vector<Record> records;
   uint64_t length = 0;

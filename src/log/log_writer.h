@@ -1,7 +1,8 @@
 // The single writer of one log directory. Opening creates the directory,
-// locks `.lock`, reads `records.log` with its torn tail cut, replays it under
-// the rules, completes a commit interrupted between its record and its
-// Verdict, and removes a stale intent. Committing judges a record, appends it
+// locks `.lock`, reads `records.log` with its torn tail cut (other bytes that
+// are not a frame refuse the opening), replays it under the rules, completes
+// a commit interrupted between its record and its Verdict, and removes a
+// stale intent. Committing judges a record, appends it
 // with its Verdict under a commit intent, and folds it into the state.
 //
 // The directory holds `records.log` (the frames), `.lock` (empty, locked
