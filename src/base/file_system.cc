@@ -31,7 +31,7 @@ class PosixFileSystem final : public FileSystem {
     switch (mode) {
       case OpenMode::WriteKeep: flags |= O_WRONLY; break;
       case OpenMode::ReadWriteKeep: flags |= O_RDWR; break;
-      case OpenMode::WriteTruncate: flags |= O_WRONLY | O_TRUNC; break;
+      case OpenMode::CreateNew: flags |= O_WRONLY | O_EXCL; break;
     }
     int fd = retry([&] { return ::open(path.c_str(), flags, 0666); });
     if (fd < 0) return std::unexpected(os_error(errno));

@@ -18,7 +18,8 @@ namespace quintrel::base {
 enum class OpenMode : uint8_t {
   WriteKeep,      // write only; created if absent, never truncated
   ReadWriteKeep,  // read and write; created if absent, never truncated
-  WriteTruncate,  // write only; created if absent, truncated if present
+  CreateNew,      // write only; always created: fails (EEXIST) when anything,
+                  // a link included, stands at the name, so no link is followed
 };
 
 enum class PathType : uint8_t { Directory, Other };

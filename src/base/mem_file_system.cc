@@ -88,13 +88,10 @@ IoResult<int> MemFileSystem::open(const std::string& path, OpenMode mode) {
   if (!at) return std::unexpected(at.error());
   auto& [dir, name] = *at;
   if (name.empty()) return fail<int>(EISDIR);
+  if (mode == OpenMode::CreateNew && dir->entries.contains(name)) return fail<int>(EEXIST);
   NodePtr& slot = dir->entries[name];
   if (!slot) slot = std::make_shared<Node>();
   if (slot->is_dir) return fail<int>(EISDIR);
-  if (mode == OpenMode::WriteTruncate && !slot->data.empty()) {
-    slot->data.clear();
-    slot->dirty(0);
-  }
   handles_[next_handle_] = Handle{slot, 0, mode == OpenMode::ReadWriteKeep};
   return next_handle_++;
 }

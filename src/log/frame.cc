@@ -12,7 +12,31 @@ namespace {
 
 constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
 
+// Every record body holds four 32-byte ids (its own, its schema, its space
+// and its thread) written as arrays of 32 integers, at least 65 bytes each.
+constexpr uint64_t kSmallestBody = 4 * 65;
+
 LogError io(base::IoError e) { return LogError::io_error(std::move(e)); }
+
+uint64_t length_word(std::string_view bytes) {
+  uint64_t length = 0;
+  for (int i = 0; i < 4; ++i) length = (length << 8) | static_cast<uint8_t>(bytes[i]);
+  return length;
+}
+
+// Whether `tail`, four bytes or more at `at` that are not a complete frame,
+// can be what one interrupted append leaves: a length word declaring a body
+// no smaller than a record's and within the limit, then the start of a
+// canonical record body, which opens with '{' and holds no byte below 0x20
+// (canonical JSON writes none; the length word of any frame that could
+// follow starts with one).
+bool torn_append(std::string_view tail, uint64_t at, uint64_t max_bytes) {
+  const uint64_t length = length_word(tail);
+  if (length < kSmallestBody || at + 4 + length > max_bytes) return false;
+  const std::string_view body = tail.substr(4);
+  return body.empty() ||
+         (body.front() == '{' && std::ranges::none_of(body, [](char c) { return static_cast<uint8_t>(c) < 0x20; }));
+}
 
 // total + one frame, or LogTooLarge with the largest size when that overflows.
 std::expected<uint64_t, LogError> add_frame(uint64_t total, const EncodedFrame& frame, uint64_t limit) {
@@ -41,19 +65,20 @@ std::expected<Frames, LogError> read_frames(std::string_view content) {
   // The length of the frame at p, or none for a torn one.
   auto frame_length = [&](uint64_t p) -> std::optional<uint64_t> {
     if (n - p < 4) return std::nullopt;
-    uint64_t length = 0;
-    for (int i = 0; i < 4; ++i) length = (length << 8) | static_cast<uint8_t>(content[p + i]);
+    const uint64_t length = length_word(content.substr(p));
     if (p + 4 + length > n) return std::nullopt;
     return length;
   };
-  // Counted first, so the records are held without moving them as they grow.
-  size_t count = 0;
+  // Counted first, so the records are held without moving them as they grow,
+  // but no more than the bytes could hold as records: the frames are not
+  // read yet, and a file of empty frames must not size memory.
+  uint64_t count = 0;
   for (uint64_t p = 0; auto length = frame_length(p);) {
     ++count;
     p += 4 + *length;
   }
   Frames frames;
-  frames.records.reserve(count);
+  frames.records.reserve(std::min(count, n / (4 + kSmallestBody)));
   uint64_t p = 0;
   while (auto found = frame_length(p)) {
     const uint64_t length = *found;
@@ -67,7 +92,8 @@ std::expected<Frames, LogError> read_frames(std::string_view content) {
   return frames;
 }
 
-std::expected<FileLog, LogError> FileLog::load(std::string dir, base::File file, uint64_t max_bytes) {
+std::expected<FileLog, LogError> FileLog::load(std::string dir, base::File file, uint64_t max_bytes,
+                                               bool interrupted) {
   base::FileSystem& fs = file.fs();
   const int h = file.handle();
   auto size = fs.size(h);
@@ -100,6 +126,15 @@ std::expected<FileLog, LogError> FileLog::load(std::string dir, base::File file,
 
   auto frames = read_frames(content);
   if (!frames) return std::unexpected(std::move(frames.error()));
+  // One to three bytes cannot hold a record and are cut; more are cut only
+  // where an interrupted append can have left them. Anything else is not the
+  // log's to cut: the file stays as it is and the opening fails.
+  const uint64_t at = frames->length, tail = read - at;
+  if (tail >= 4 && !(interrupted && torn_append(std::string_view(content).substr(at), at, max_bytes)))
+    return std::unexpected(io(base::invalid_data(
+        std::to_string(tail) + " bytes at offset " + std::to_string(at) +
+        " of records.log are neither a complete frame nor the torn tail of an interrupted commit; refusing to "
+        "cut them")));
   content = {};
   if (frames->length < read) {
     if (auto cut = fs.truncate(h, frames->length); !cut) return std::unexpected(io(cut.error()));

@@ -1,8 +1,10 @@
 // The frame file records.log: every record of a log, committed records and
 // their Verdicts alike, as a 4-byte big-endian body length followed by the
 // record's canonical JSON. No header, no checksum: a torn last frame shows
-// only as a length running past the end of the file, and everything else
-// (ids, times, verdicts) is left to the replay.
+// as a length running past the end of the file, and is told from other bytes
+// that are not a frame by the commit intent beside it (every append happens
+// while one is in place) and by the shape of what one append writes.
+// Everything else (ids, times, verdicts) is left to the replay.
 #pragma once
 
 #include <cstdint>
@@ -33,9 +35,8 @@ struct EncodedFrame {
 std::expected<EncodedFrame, LogError> encode_record(const Record& record);
 
 // The complete frames at the start of `content` and how many bytes they
-// take; what follows them is a torn tail. A complete frame that does not
-// read as one record fails with Io (InvalidData, "Failed to deserialize
-// record: " and the JSON error's text).
+// take. A complete frame that does not read as one record fails with Io
+// (InvalidData, "Failed to deserialize record: " and the JSON error's text).
 struct Frames {
   std::vector<Record> records;
   uint64_t length = 0;
@@ -49,8 +50,12 @@ std::expected<Frames, LogError> read_frames(std::string_view content);
 class FileLog {
  public:
   // Reads the whole open file (refusing one above `max_bytes`), cuts a torn
-  // tail and syncs the cut, and positions the file at its end.
-  static std::expected<FileLog, LogError> load(std::string dir, base::File file, uint64_t max_bytes);
+  // tail and syncs the cut, and positions the file at its end. `interrupted`:
+  // a commit intent stands beside the file. Without one, or when they cannot
+  // be one interrupted append, four bytes or more past the last complete
+  // frame fail the opening (Io, InvalidData) and the file is left whole.
+  static std::expected<FileLog, LogError> load(std::string dir, base::File file, uint64_t max_bytes,
+                                               bool interrupted);
 
   const std::string& dir() const { return dir_; }
   const std::vector<Record>& records() const { return records_; }

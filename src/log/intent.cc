@@ -1,5 +1,7 @@
 #include "log/intent.h"
 
+#include <cerrno>
+
 namespace quintrel::log {
 
 namespace {
@@ -22,7 +24,11 @@ std::expected<void, LogError> CommitIntent::write_to_file(base::FileSystem& fs, 
   auto bytes = base::canonical_json(*this);
   if (!bytes) return std::unexpected(io(base::io_error(base::IoError::Kind::Other, bytes.error().to_string())));
   const std::string tmp = temporary_path(path);
-  auto file = base::File::open(fs, tmp, base::OpenMode::WriteTruncate);
+  // Whatever stands at the temporary name is removed, not written through: a
+  // link planted there would carry the write outside the log directory.
+  if (auto removed = fs.remove(tmp); !removed && removed.error().os_code != ENOENT)
+    return std::unexpected(io(removed.error()));
+  auto file = base::File::open(fs, tmp, base::OpenMode::CreateNew);
   if (!file) return std::unexpected(io(file.error()));
   if (auto put = file->write_all(*bytes); !put) return std::unexpected(io(put.error()));
   if (auto synced = fs.sync(file->handle()); !synced) return std::unexpected(io(synced.error()));

@@ -17,10 +17,11 @@ struct CommitIntent {
   base::Id subject_id{};
   bool written = false;
 
-  // Writes the canonical JSON to `path` with its extension set to
-  // "intent.tmp", syncs it, renames it over `path` and syncs the directory.
-  // A failure leaves any earlier marker whole, or the new one in place when
-  // only the last sync failed; the temporary file is not removed.
+  // Writes the canonical JSON to a new file at `path` with its extension set
+  // to "intent.tmp" (whatever stood there removed first, never followed),
+  // syncs it, renames it over `path` and syncs the directory. A failure
+  // leaves any earlier marker whole, or the new one in place when only the
+  // last sync failed; the temporary file is not removed.
   std::expected<void, LogError> write_to_file(base::FileSystem& fs, const std::string& path) const;
 
   // Removes `path` and syncs its directory; nothing at `path` is success.

@@ -1,7 +1,8 @@
 // The single writer of one log directory. Opening creates the directory,
-// locks `.lock`, reads `records.log` with its torn tail cut, replays it under
-// the rules, completes a commit interrupted between its record and its
-// Verdict, and removes a stale intent. Committing judges a record, appends it
+// locks `.lock`, reads `records.log` with its torn tail cut (other bytes that
+// are not a frame refuse the opening), replays it under the rules, completes
+// a commit interrupted between its record and its Verdict, and removes a
+// stale intent. Committing judges a record, appends it
 // with its Verdict under a commit intent, and folds it into the state.
 //
 // The directory holds `records.log` (the frames), `.lock` (empty, locked
@@ -101,6 +102,9 @@ class LogWriter {
   // by committing.
   state::State& state() { return state_; }
   const state::State& state() const { return state_; }
+  // Whether that state holds every record: not after a commit that failed
+  // once its records were in memory and before the state took them in.
+  bool folded() const { return folded_ == log_.records().size(); }
 
   uint64_t next_time() const { return next_time_; }
   const Id& rules_hash() const { return rules_hash_; }
@@ -121,6 +125,7 @@ class LogWriter {
   FileLog log_;
   verify::PriorIndex prior_;
   state::State state_;
+  size_t folded_ = 0;  // the records state_ holds, from the first
   uint64_t next_time_ = 1;
   Id rules_hash_{};
   bool poisoned_ = false;

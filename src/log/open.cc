@@ -86,7 +86,10 @@ std::expected<LogWriter, LogError> LogWriter::open_with_max_bytes(const std::str
     if (auto synced = fs.sync_dir(dir.empty() ? "." : dir); !synced) return std::unexpected(io(synced.error()));
   }
 
-  auto loaded = FileLog::load(dir, std::move(*file), max_bytes);
+  // Every append happens while an intent is in place: only then can the
+  // file end in an interrupted one.
+  const bool interrupted = exists(fs, base::join_path(dir, ".intent"));
+  auto loaded = FileLog::load(dir, std::move(*file), max_bytes, interrupted);
   if (!loaded) return std::unexpected(std::move(loaded.error()));
   LogWriter w(fs, std::move(*lock), std::move(*loaded));
   const std::vector<Record>& records = w.log_.records();
@@ -108,8 +111,17 @@ std::expected<LogWriter, LogError> LogWriter::open_with_max_bytes(const std::str
       return std::unexpected(LogError::of(LogError::Kind::TimeExhausted));
     auto verdict_record = materialize_verdict(subject, subject.time + 1, verdict);
     if (!verdict_record) return std::unexpected(std::move(verdict_record.error()));
+    const Record* adding[] = {&*verdict_record};
+    auto frame = w.log_.ensure_capacity_for(adding);
+    if (!frame) return std::unexpected(std::move(frame.error()));
+    // A log brought here without its intent gets one, so that this append,
+    // like every other, can be cut if it is interrupted.
+    if (!interrupted) {
+      if (auto ok = CommitIntent{subject.id, true}.write_to_file(fs, w.intent_path()); !ok)
+        return std::unexpected(ok.error());
+    }
     w.prior_.insert(judged, subject);
-    if (auto appended = w.log_.append(std::move(*verdict_record)); !appended)
+    if (auto appended = w.log_.append(std::move(*verdict_record), (*frame)[0]); !appended)
       return std::unexpected(std::move(appended.error()));
     w.prior_.insert(judged + 1, records.back());
   }
@@ -124,6 +136,7 @@ std::expected<LogWriter, LogError> LogWriter::open_with_max_bytes(const std::str
     if (replay.verdict.failure) return std::unexpected(LogError::replay_failed(replay.verdict.failure));
   }
   w.state_ = std::move(replay.state);
+  w.folded_ = records.size();
 
   const uint64_t last = records.empty() ? 0 : records.back().time;
   w.next_time_ = last == std::numeric_limits<uint64_t>::max() ? last : last + 1;

@@ -63,6 +63,14 @@ Result<std::vector<base::Id>> parse_ids(std::span<const std::string> texts) {
   return ids;
 }
 
+std::expected<queries::Queries, queries::QueryError> query_index(const log::LogWriter& log,
+                                                                 const verify::VerifierRules& rules) {
+  // The kept state spares the replay only while it holds every record; the
+  // records a failed commit left must answer as any other holder sees them.
+  if (!log.folded()) return queries::Queries::create(log.records(), rules);
+  return queries::Queries::of_replayed(log.records(), log.state(), log.prior_index());
+}
+
 Result<Writer> Writer::open(const std::string& dir, std::string_view rules_json, const SignerKeys& keys) {
   auto rules = base::from_json<verify::VerifierRules>(rules_json);
   if (!rules) return std::unexpected(Refusal::value("invalid rules JSON: " + rules.error().to_string()));

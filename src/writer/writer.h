@@ -153,6 +153,13 @@ struct SelectArgs {
   std::optional<std::string> rationale;
 };
 
+// The query index of a log writer's records under `rules`. It answers as a
+// receipt of the same records would: from the state the log writer keeps
+// while that state holds every record, through a replay otherwise (after a
+// commit that failed midway, a Candidate without its Verdict, say).
+std::expected<queries::Queries, queries::QueryError> query_index(const log::LogWriter& log,
+                                                                 const verify::VerifierRules& rules);
+
 class Writer {
  public:
   // The rules from JSON ("invalid rules JSON: {}"), each signer in order of
@@ -183,10 +190,7 @@ class Writer {
   // The query index of the log as it stands: built by the first query after
   // opening or after a commit, then reused.
   const std::expected<queries::Queries, queries::QueryError>& queries() const {
-    return queries_.get(records(), [&] {
-      return std::expected<queries::Queries, queries::QueryError>(
-          queries::Queries::of_replayed(records(), log_.state(), log_.prior_index()));
-    });
+    return queries_.get(records(), [&] { return query_index(log_, rules_); });
   }
 
   // --- the commit road, shared by every verb ---------------------------------

@@ -26,7 +26,8 @@ TEST(FileSystem, MemoryKeepsOnlyWhatWasSynced) {
     ASSERT_TRUE(fs.sync(f.handle()));
     ASSERT_TRUE(fs.sync_dir("d"));
     ASSERT_TRUE(f.write_all(" world"));  // never synced
-    File g = File::open(fs, "d/g", OpenMode::WriteTruncate).value();
+    File g = File::open(fs, "d/g", OpenMode::CreateNew).value();
+    EXPECT_EQ(fs.open("d/g", OpenMode::CreateNew).error().os_code, EEXIST);
     ASSERT_TRUE(g.write_all("x"));
     ASSERT_TRUE(fs.sync(g.handle()));  // its entry is never synced
     EXPECT_EQ(fs.lock(f.handle()), IoResult<void>());

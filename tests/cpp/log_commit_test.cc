@@ -4,8 +4,10 @@
 #include "faulty_file_system.h"
 #include "log/intent.h"
 #include "log_fixture.h"
+#include "receipt/receipt.h"
 #include "record/evolution_payloads.h"
 #include "state/build.h"
+#include "writer/writer.h"
 
 namespace quintrel::fixture {
 namespace {
@@ -24,6 +26,24 @@ Draft request(std::string objective, std::string author = "user", std::vector<Re
 std::expected<LogWriter, LogError> open_at(base::FileSystem& fs, const std::string& dir = "/log",
                                            uint64_t max_bytes = log::kMaxLogBytes) {
   return LogWriter::open_with_max_bytes(dir, test_rules(), max_bytes, fs);
+}
+
+// Every query about every record and a missing id, as value trees' texts or
+// errors' texts.
+std::vector<std::string> answers(const std::expected<queries::Queries, queries::QueryError>& index,
+                                 std::span<const Record> records) {
+  if (!index) return {index.error().to_string()};
+  std::vector<std::string> out{base::write_compact(queries::to_value(index->frontier()))};
+  auto add = [&](const auto& answer) {
+    auto value = queries::to_value(answer);
+    out.push_back(value ? base::write_compact(*value) : value.error());
+  };
+  for (const Record& r : records) {
+    add(index->descent(r.id)), add(index->descendants(r.id)), add(index->siblings(r.id));
+    add(index->standing(r.id)), add(index->evidence(r.id));
+  }
+  add(index->standing(Id{}));
+  return out;
 }
 
 TEST(LogCommit, StoredRecords) {
@@ -63,81 +83,50 @@ TEST(LogCommit, StoredRecords) {
   EXPECT_EQ(w.state(), state::build_state_unchecked(log.records()).value());
 }
 
-// Refusals before the durable phase write nothing and leave the writer usable.
+// Refusals before the durable phase write nothing and leave the writer
+// usable; at the limit exactly, the commit refused over it goes through.
 TEST(LogCommit, RefusedWithNothingWritten) {
   Log grown;
   grown.accept(request("a"));
   const auto before = grown.files().contents("/log/records.log").value();
   grown.accept(request("b"));
-  const uint64_t growth = grown.files().contents("/log/records.log")->size() - before.size();
+  const uint64_t after = grown.files().contents("/log/records.log")->size();
 
   MemFileSystem fs;
   (void)fs.make_dir("/log");
+  fs.put("/log/records.log", before);
+  auto w = open_at(fs, "/log", after - 1);
   auto other_rules = test_rules();
   other_rules.max_considered = 7;
-  const struct {
-    const char* name;
-    uint64_t max_bytes;
-    std::function<std::expected<log::CommitOutcome, LogError>(LogWriter&, log::RecordInput)> commit;
-    std::string want;
-  } cases[] = {
-      {"stale state", log::kMaxLogBytes,
-       [](LogWriter& w, log::RecordInput in) {
-         state::State stale = w.state();
-         stale.applied_up_to -= 1;
-         return w.commit(std::move(in), test_rules(), stale);
-       },
+  state::State stale = w->state();
+  stale.applied_up_to -= 1;
+  const std::pair<std::expected<log::CommitOutcome, LogError>, std::string> refusals[] = {
+      {w->commit(grown.input(request("b")), test_rules(), stale),
        "derived state does not match the current log; rebuild it before committing"},
-      {"other rules", log::kMaxLogBytes,
-       [&](LogWriter& w, log::RecordInput in) { return w.commit(std::move(in), other_rules, w.state()); },
+      {w->commit(grown.input(request("b")), other_rules, w->state()),
        "commit rules differ from the rules used to open this writer"},
-      {"one byte over the limit", before.size() + growth - 1,
-       [](LogWriter& w, log::RecordInput in) { return w.commit(std::move(in), test_rules(), w.state()); },
-       "log size of " + std::to_string(before.size() + growth) + " bytes exceeds configured limit of " +
-           std::to_string(before.size() + growth - 1) + " bytes"},
+      {w->commit(grown.input(request("b")), test_rules(), w->state()),
+       "log size of " + std::to_string(after) + " bytes exceeds configured limit of " + std::to_string(after - 1) +
+           " bytes"},
   };
-  for (const auto& c : cases) {
-    fs.put("/log/records.log", before);
-    auto w = open_at(fs, "/log", c.max_bytes);
-    ASSERT_TRUE(w) << c.name;
-    auto out = c.commit(*w, grown.input(request("b")));
-    EXPECT_EQ(out ? "committed" : out.error().message(), c.want) << c.name;
-    EXPECT_EQ(fs.contents("/log/records.log"), before) << c.name;
-    EXPECT_EQ(fs.list("/log"), (std::vector<std::string>{".lock", "records.log"})) << c.name;
-    EXPECT_FALSE(w->poisoned()) << c.name;
-  }
-  // At the limit exactly, the same commit goes through.
-  auto w = open_at(fs, "/log", before.size() + growth);
+  for (const auto& [out, want] : refusals) EXPECT_EQ(out ? "committed" : out.error().message(), want);
+  EXPECT_EQ(fs.contents("/log/records.log"), before);
+  EXPECT_EQ(fs.list("/log"), (std::vector<std::string>{".lock", "records.log"}));
+  EXPECT_FALSE(w->poisoned());
+  w = std::unexpected(LogError{});  // releases the lock
+  w = open_at(fs, "/log", after);
   ASSERT_TRUE(w->commit(grown.input(request("b")), test_rules(), w->state()));
   EXPECT_EQ(w->records(), grown.records());
 }
 
-// Directories the opening creates are synced into their parents, and the
-// log directory once its files exist: a power loss keeps the whole log.
-TEST(LogCommit, NewDirectoriesSurvivePowerLoss) {
-  MemFileSystem fs;
-  Log log;
-  {
-    auto w = open_at(fs, "/a/b/log");
-    ASSERT_TRUE(w);
-    ASSERT_TRUE(w->commit(log.input(request("a")), log.rules, w->state()));
-  }
-  fs.crash();
-  auto w = open_at(fs, "/a/b/log");
-  ASSERT_TRUE(w) << w.error().message();
-  EXPECT_EQ(w->records().size(), 2u);
-
-  // A fresh directory and its empty log survive too.
-  { ASSERT_TRUE(open_at(fs, "/a/c/log")); }
-  fs.crash();
-  EXPECT_EQ(fs.list("/a/c/log"), (std::vector<std::string>{".lock", "records.log"}));
-}
-
 // The nth call of one kind during a commit fails. Before the first intent is
 // in place nothing is durable: the writer stays usable and a retry gives the
-// log a run without the failure gives. After it the writer is poisoned, and a
+// log a run without the failure gives. After it the writer is poisoned, the
+// intent left is the last one put in place (`written` false until the
+// record's frame is whole, then true until the Verdict's is), and a
 // reopening, after a power loss or not, keeps every acknowledged commit and
-// completes or cuts the failed one.
+// completes or cuts the failed one. Whatever a commit left, the writer's
+// queries answer as a receipt of its records does.
 TEST(LogFaults, EveryCallOfACommit) {
   Log clean;
   clean.accept(request("a"));
@@ -188,6 +177,10 @@ TEST(LogFaults, EveryCallOfACommit) {
         auto out = w->commit(clean.input(failing), clean.rules, w->state());
         fs.disarm();
         ASSERT_TRUE(fs.struck());
+        const auto receipt =
+            receipt::Receipt::from_bytes(*receipt::Receipt::create(w->records(), clean.rules).to_bytes()).value();
+        EXPECT_EQ(answers(writer::query_index(*w, clean.rules), w->records()),
+                  answers(queries::Queries::create(receipt.records, receipt.rules), w->records()));
         const bool durable = at > first_intent_done;
         if (mode.code == 0) {
           ASSERT_TRUE(out) << out.error().message();  // a short write alone is written on
@@ -205,6 +198,19 @@ TEST(LogFaults, EveryCallOfACommit) {
         const bool acknowledged_all = out || !durable;
         w.reset();
         if (power_loss) mem.crash();
+        // The intent last put in place before the failing call, or the last
+        // one a directory sync made durable.
+        std::optional<bool> now, synced;
+        for (size_t i = 0, renames = 0; i < at; ++i) {
+          if (calls[i] == base::Op::Rename) now = ++renames == 2;
+          if (calls[i] == base::Op::Remove && renames == 2) now.reset();
+          if (calls[i] == base::Op::SyncDir) synced = now;
+        }
+        const std::optional<bool> left = acknowledged_all ? std::nullopt : power_loss ? synced : now;
+        EXPECT_EQ(mem.contents("/log/.intent"),
+                  left ? std::optional("{\"subject_id\":" + base::compact_json(complete[acknowledged].id) +
+                                       ",\"written\":" + (*left ? "true}" : "false}"))
+                       : std::nullopt);
         auto reopened = open_at(mem);
         ASSERT_TRUE(reopened) << reopened.error().message();
         const auto& records = reopened->records();
@@ -221,45 +227,52 @@ TEST(LogFaults, EveryCallOfACommit) {
 }
 
 // The nth call of one kind during an opening that cuts a torn tail, recovers
-// a record without its Verdict and removes a stale intent, or that creates
-// its directories: the opening fails with that error and leaves nothing that
-// a later opening does not mend.
+// a record without its Verdict and removes a stale intent, that recovers one
+// whose intent is missing, or that creates its directories, fails (a write
+// after writing half): the opening fails with that error and leaves nothing
+// that a later opening does not mend. Without a failure, a power loss keeps
+// all the opening made.
 TEST(LogFaults, EveryCallOfAnOpening) {
   Log source;
   source.accept(request("a"));
   source.accept(request("b"));
   const std::string bytes = source.files().contents("/log/records.log").value();
-  const size_t torn = bytes.size() - 9;  // inside the last Verdict's frame
+  const size_t verdict = bytes.size() - 4 - base::canonical_json(source.records().back())->size();
 
-  for (const std::string dir : {"/log", "/new/log"}) {
+  for (const std::string dir : {"/log", "/bare", "/new/log"}) {
     auto prepare = [&](MemFileSystem& mem) {
-      if (dir != "/log") return;
-      (void)mem.make_dir("/log");
+      if (dir == "/new/log") return;
+      (void)mem.make_dir(dir);
       (void)mem.sync_dir("/");
-      mem.put("/log/records.log", bytes.substr(0, torn));
-      mem.put("/log/.intent", "{}");
+      mem.put(dir + "/records.log", bytes.substr(0, dir == "/log" ? bytes.size() - 9 : verdict));
+      if (dir == "/log") mem.put("/log/.intent", "{}");
     };
     std::vector<base::Op> calls;
     std::vector<Record> want;
+    MemFileSystem opened;
+    prepare(opened);
     {
-      MemFileSystem mem;
-      prepare(mem);
-      base::FaultyFileSystem fs(mem);
+      base::FaultyFileSystem fs(opened);
       auto w = open_at(fs, dir);
       ASSERT_TRUE(w);
       calls = fs.calls();
       want = w->records();
     }
+    // What an opening makes, directories included, survives a power loss.
+    opened.crash();
+    EXPECT_EQ(opened.list(dir), (std::vector<std::string>{".lock", "records.log"}));
+    EXPECT_EQ(open_at(opened, dir)->records(), want);
     std::map<base::Op, int> seen;
     for (base::Op op : calls) {
       const int nth = ++seen[op];
-      for (bool power_loss : {false, true}) {
+      for (int variant = 0; variant < (op == base::Op::Write ? 4 : 2); ++variant) {
+        const bool power_loss = variant % 2, short_write = variant / 2;
         SCOPED_TRACE(dir + ": " + std::string(base::kOpNames[static_cast<int>(op)]) + " #" + std::to_string(nth) +
-                     (power_loss ? ", power loss" : ""));
+                     (short_write ? ", short write" : "") + (power_loss ? ", power loss" : ""));
         MemFileSystem mem;
         prepare(mem);
         base::FaultyFileSystem fs(mem);
-        fs.arm({op, nth, EIO});
+        fs.arm({op, nth, EIO, short_write});
         auto failed = open_at(fs, dir);
         if (failed) {
           EXPECT_EQ(op, base::Op::MakeDir);  // the directory was there all along

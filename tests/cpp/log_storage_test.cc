@@ -57,14 +57,20 @@ struct Dir {
     (void)fs.make_dir("/log");
     fs.put("/log/records.log", std::move(content));
   }
-  std::expected<LogWriter, LogError> open(const verify::VerifierRules& rules = test_rules(),
-                                          uint64_t max_bytes = log::kMaxLogBytes) {
-    return LogWriter::open_with_max_bytes("/log", rules, max_bytes, fs);
+  std::expected<LogWriter, LogError> open(uint64_t max_bytes = log::kMaxLogBytes) {
+    return LogWriter::open_with_max_bytes("/log", test_rules(), max_bytes, fs);
   }
   std::string file() const { return fs.contents("/log/records.log").value_or("<none>"); }
 };
 
 std::string message_of(const std::expected<LogWriter, LogError>& w) { return w ? "opened" : w.error().message(); }
+
+// The refusal of `n` bytes at `at` that are not a frame and not a torn one.
+std::string not_a_frame(size_t n, size_t at) {
+  return "I/O error: " + std::to_string(n) + " bytes at offset " + std::to_string(at) +
+         " of records.log are neither a complete frame nor the torn tail of an interrupted commit; refusing to cut "
+         "them";
+}
 
 // The texts no other test meets.
 TEST(LogErrors, Messages) {
@@ -80,35 +86,12 @@ TEST(LogErrors, Messages) {
   for (const auto& [error, text] : cases) EXPECT_EQ(error.message(), text);
 }
 
-TEST(LogIntent, WrittenWholeAndCleared) {
+// Removing an intent where there is none touches nothing.
+TEST(LogIntent, NothingToClear) {
   MemFileSystem mem;
   base::FaultyFileSystem fs(mem);
-  ASSERT_TRUE(mem.make_dir("/d"));
-  ASSERT_TRUE(mem.sync_dir("/"));
-  ASSERT_TRUE(log::CommitIntent::clear_file(fs, "/d/.intent"));
-  EXPECT_TRUE(fs.calls().empty());  // nothing to remove, nothing synced
-
-  Id id;
-  for (size_t i = 0; i < id.size(); ++i) id[i] = static_cast<uint8_t>(i * 8);
-  ASSERT_TRUE((log::CommitIntent{id, false}.write_to_file(fs, "/d/.intent")));
-  ASSERT_TRUE((log::CommitIntent{id, true}.write_to_file(fs, "/d/.intent")));
-  EXPECT_EQ(mem.contents("/d/.intent"),
-            "{\"subject_id\":[0,8,16,24,32,40,48,56,64,72,80,88,96,104,112,120,128,136,144,152,160,168,176,184,192,"
-            "200,208,216,224,232,240,248],\"written\":true}");
-  EXPECT_EQ(mem.list("/d"), std::vector<std::string>{".intent"});
-  mem.crash();  // the rename was synced into the directory
-  EXPECT_TRUE(mem.contents("/d/.intent"));
-
-  // A failed write leaves the earlier marker whole, and the temporary file.
-  fs.arm({base::Op::Sync, 1, EIO});
-  EXPECT_EQ(log::CommitIntent{}.write_to_file(fs, "/d/.intent").error().message(),
-            "I/O error: Input/output error (os error 5)");
-  EXPECT_EQ(mem.list("/d"), (std::vector<std::string>{".intent", ".intent.intent.tmp"}));
-  EXPECT_NE(mem.contents("/d/.intent")->find("true"), std::string::npos);
-  fs.disarm();
-  ASSERT_TRUE(log::CommitIntent::clear_file(fs, "/d/.intent"));
-  mem.crash();
-  EXPECT_FALSE(mem.contents("/d/.intent"));
+  ASSERT_TRUE(log::CommitIntent::clear_file(fs, "/.intent"));
+  EXPECT_TRUE(fs.calls().empty());
 }
 
 TEST(LogOpen, FailureSituations) {
@@ -117,11 +100,13 @@ TEST(LogOpen, FailureSituations) {
   const std::string first = base::canonical_json(s.log.records()[0]).value();
   std::string at_last_time = first;
   at_last_time.replace(at_last_time.find("\"time\":1"), 8, "\"time\":18446744073709551615");
+  auto with_length = [&](std::string_view word) { return s.frames(0, 1) + std::string(word) + all.substr(s.offsets[1] + 4); };
   const struct {
     const char* name;
     std::string content;
     std::string want;
     uint64_t max_bytes = log::kMaxLogBytes;
+    bool intent = false;
   } cases[] = {
       {"empty frame", frame(""), "I/O error: Failed to deserialize record: EOF while parsing a value at line 1 column 0"},
       {"record and more in one frame", frame(first + " x"),
@@ -141,16 +126,29 @@ TEST(LogOpen, FailureSituations) {
        s.offsets[3]},
       {"unjudged record at the last time", frame(at_last_time),
        "logical time counter exhausted; log accepts no further commits"},
+      // Bytes past the last complete frame that no interrupted append left.
+      {"a byte appended between commits", s.frames(0, 2) + "\x01" + s.frames(2, 8),
+       not_a_frame(all.size() + 1 - s.offsets[2], s.offsets[2])},
+      {"a length past the limit", with_length("\xff\xff\xff\xff"), not_a_frame(all.size() - s.offsets[1], s.offsets[1]),
+       log::kMaxLogBytes, true},
+      {"a length over later frames", with_length(std::string("\x01\0\0\0", 4)),
+       not_a_frame(all.size() - s.offsets[1], s.offsets[1]), log::kMaxLogBytes, true},
+      {"no record's body after a length", s.frames(0, 2) + frame(std::string(300, 'x')).substr(0, 9),
+       not_a_frame(9, s.offsets[2]), log::kMaxLogBytes, true},
+      {"a length below a record's", s.frames(0, 2) + frame("{\"a\":1}").substr(0, 7), not_a_frame(7, s.offsets[2]),
+       log::kMaxLogBytes, true},
   };
   for (const auto& c : cases) {
     Dir d(c.content);
-    EXPECT_EQ(message_of(d.open(test_rules(), c.max_bytes)), c.want) << c.name;
-    // Only a recovery's Verdict may have been appended; nothing else changes.
+    if (c.intent) d.fs.put("/log/.intent", "{}");
+    EXPECT_EQ(message_of(d.open(c.max_bytes)), c.want) << c.name;
+    // Nothing changes: no cut, no recovery, the intent left in place.
     EXPECT_EQ(d.file(), c.content) << c.name;
+    EXPECT_EQ(d.fs.contents("/log/.intent").has_value(), c.intent) << c.name;
   }
 
   Dir at_limit(all);
-  EXPECT_EQ(message_of(at_limit.open(test_rules(), all.size())), "opened");
+  EXPECT_EQ(message_of(at_limit.open(all.size())), "opened");
 
   MemFileSystem fs;
   fs.put("/file", "x");
@@ -162,25 +160,36 @@ TEST(LogOpen, FailureSituations) {
   EXPECT_EQ(fs.list("/"), std::vector<std::string>{"file"});
 }
 
-// Every prefix of a log opens, keeps every commit complete before the cut,
-// completes the one whose record is whole (its Verdict the one it would have
-// had, at its time + 1), and leaves no intent behind.
+// Every prefix of a log, beside the intent a crash there leaves, opens:
+// it keeps every commit complete before the cut, completes the one whose
+// record is whole (its Verdict the one it would have had, at its time + 1),
+// and leaves no intent behind. Without the intent, only a cut at most three
+// bytes into a frame opens so; any other is refused with the file whole.
 TEST(LogOpen, CutAtEveryByte) {
   const Sample& s = sample();
   const auto& records = s.log.records();
   for (size_t cut = 0; cut <= s.bytes.size(); ++cut) {
-    Dir d(s.bytes.substr(0, cut));
-    d.fs.put("/log/.intent", "{}");
-    auto w = d.open();
-    ASSERT_TRUE(w) << cut << ": " << w.error().message();
     size_t whole = 0;
     while (whole < records.size() && s.offsets[whole + 1] <= cut) ++whole;
-    const size_t kept = whole + whole % 2;
-    ASSERT_EQ(w->records(), std::vector<Record>(records.begin(), records.begin() + kept)) << cut;
-    ASSERT_EQ(d.file(), s.frames(0, kept)) << cut;
-    ASSERT_EQ(d.fs.list("/log"), (std::vector<std::string>{".lock", "records.log"})) << cut;
-    ASSERT_EQ(w->next_time(), kept + 1) << cut;
-    ASSERT_EQ(w->state(), state::build_state_unchecked(w->records()).value()) << cut;
+    const size_t kept = whole + whole % 2, torn = cut - s.offsets[whole];
+    const Record& subject = records[std::min(whole, records.size() - 2) & ~size_t{1}];
+    for (bool intent : {true, false}) {
+      SCOPED_TRACE(std::to_string(cut) + (intent ? " with" : " without") + " an intent");
+      Dir d(s.bytes.substr(0, cut));
+      if (intent) d.fs.put("/log/.intent", base::canonical_json(log::CommitIntent{subject.id, whole % 2 == 1}).value());
+      auto w = d.open();
+      if (!intent && torn >= 4) {
+        ASSERT_EQ(message_of(w), not_a_frame(torn, s.offsets[whole]));
+        ASSERT_EQ(d.file(), s.bytes.substr(0, cut));
+        continue;
+      }
+      ASSERT_TRUE(w) << w.error().message();
+      ASSERT_EQ(w->records(), std::vector<Record>(records.begin(), records.begin() + kept));
+      ASSERT_EQ(d.file(), s.frames(0, kept));
+      ASSERT_EQ(d.fs.list("/log"), (std::vector<std::string>{".lock", "records.log"}));
+      ASSERT_EQ(w->next_time(), kept + 1);
+      ASSERT_EQ(w->state(), state::build_state_unchecked(w->records()).value());
+    }
   }
 }
 
