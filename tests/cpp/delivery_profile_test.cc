@@ -7,8 +7,11 @@
 #include "base/hash.h"
 #include "profiles/delivery_v1.h"
 #include "profiles/registry.h"
+#include "receipt/validate.h"
 #include "receipt_fixture.h"
 #include "record/evolution_payloads.h"
+#include "temp_dir.h"
+#include "writer/writer.h"
 
 namespace quintrel::profiles {
 namespace {
@@ -210,17 +213,18 @@ TEST(DeliveryProfile, Clauses) {
          w.select("S", {c}, {w.evaluation("E", {c, {optional}, {EvaluationOutcomeV2::Kind::failed}})});
        },
        {"ok D1: {S}: 0 required requirement(s) covered"}},
-      {"covered only by a retracted evaluation",
+      {"covered only by a retracted evaluation; the selection retracted too",
        [](World& w) {
          Standard s(w);
          const Id lint = w.requirement(s.request, "lint");
          const Id both = w.evaluation("E2", {s.candidate, {s.requirement, lint}});
-         w.select("S", {s.candidate}, {s.evaluation, both});
+         const Id selection = w.select("S", {s.candidate}, {s.evaluation, both});
          w.retract(both, "system");
+         w.retract(selection, "user");
        },
        {"FAIL D1: {S}: uncovered lint",
         "ok D3: {S}: 2 evaluation(s) bound to the chosen candidate, evidence on the record",
-        "FAIL D7: {S}: unsound, tainted"}},
+        "FAIL D7: {S}: unsound, tainted, retracted"}},
       {"a failed and a scored evaluation beside a passed one",
        [](World& w) {
          Standard s(w);
@@ -278,36 +282,78 @@ TEST(DeliveryProfile, Clauses) {
   }
 }
 
-// One evaluation with 2000 evidence references, all on the record, used by
-// the claims of 40 requests beside each claim's own evaluation: 2001 checks
-// a claim. At most 65536 checks are made for a receipt this small, so the
-// first 32 claims are examined in full and the shared evaluation's evidence
-// is left unexamined in the other 8, which fail.
-TEST(DeliveryProfile, EvidenceCheckLimit) {
-  World w;
-  std::vector<ArtifactRef> many;
-  for (int i = 0; i < 2000; ++i) many.push_back(artifact(std::to_string(i)));
-  std::ranges::sort(many);
-  const Id first = w.request("R");
-  const Id c = w.candidate("C", first, many);
-  const Id shared = w.evaluation("E", {c, {}, {}, many});
-  for (int i = 0; i < 40; ++i) {
-    const Id r = w.request("R" + std::to_string(i));
-    const Id own = w.evaluation("E" + std::to_string(i), {c, {w.requirement(r, "tests")}, {}, {many[0]}});
-    w.select("S" + std::to_string(i), {c}, {shared, own}, {c});
+// Through the writing verbs: a candidate carrying `carried`, an evaluation of
+// it bound to no requirement and citing `shared`, then `claims` requests, each
+// with a required requirement, an evaluation of its own bound to it and citing
+// the first carried artifact, and a selection of the candidate using both.
+struct SharedEvaluation {
+  fixture::TempDir dir;
+  std::optional<writer::Writer> w;
+  std::string shared, receipt;
+  std::vector<std::string> selections;
+
+  static writer::ArtifactEntries entries(size_t first, size_t count) {
+    writer::ArtifactEntries out(count);
+    for (size_t i = 0; i < count; ++i) out[i].form = writer::ArtifactEntry::Form::Text;
+    for (size_t i = 0; i < count; ++i) out[i].text = "sha256-bytes:" + digest(std::to_string(first + i));
+    return out;
   }
-  const ProfileResult result = validated_profile(receipt_of(w.log), "delivery-receipt-v1");
-  ASSERT_EQ(result.clauses.size(), 8u);
-  const ClauseResult& d3 = result.clauses[3];
+  std::string commit(writer::Result<log::CommitOutcome> c) {
+    EXPECT_TRUE(c && c->accepted);
+    return c ? base::hex_encode(c->id) : "";
+  }
+  std::string evaluate(const std::string& candidate, std::optional<std::vector<std::string>> requirements,
+                       writer::ArtifactEntries evidence) {
+    writer::EvaluateArgs e{.author = "system", .candidate = candidate, .criterion = "tests", .passed = true};
+    e.evaluator = "ci", e.basis = "recomputed", e.procedure_hash = e.input_hash = std::string(64, '7');
+    e.requirements = std::move(requirements), e.artifacts = std::move(evidence);
+    return commit(w->evaluate(std::move(e)));
+  }
+  SharedEvaluation(writer::ArtifactEntries carried, writer::ArtifactEntries cited, size_t claims) {
+    auto rules = workflow_rules();
+    w.emplace(writer::Writer::open(dir.path + "/log", base::compact_json(rules), {}).value());
+    const std::string first = commit(w->request({"user", "build"}));
+    const writer::ArtifactEntries own = {carried[0]};
+    const std::string c =
+        commit(w->candidate({.author = "provider", .git_tree = std::string(40, 'a'), .artifacts = std::move(carried)}));
+    shared = evaluate(c, std::nullopt, std::move(cited));
+    for (size_t i = 0; i < claims; ++i) {
+      const std::string r = commit(w->request({"user", "release " + std::to_string(i)}));
+      const std::string q = commit(w->requirement({"user", r, "tests", "the tests pass"}));
+      const std::string e = evaluate(c, std::vector{q}, own);
+      selections.push_back(commit(w->select({"user", "ship", {c}, std::vector{c}, std::vector{shared, e}})));
+    }
+    receipt = w->receipt({}).value();
+  }
+};
+
+// An evaluation that binds no requirement may serve the claims of every
+// request; whether its evidence is on the record is worked out once. The
+// sound receipt passes however many citations its claims repeat; the failing
+// one lists a bounded number of its citations per claim and counts the rest.
+TEST(DeliveryProfile, EvidenceSharedByManyClaims) {
+  const std::vector<std::string> required = {"delivery-receipt-v1"};
+  {
+    SharedEvaluation sound(SharedEvaluation::entries(0, 5000), SharedEvaluation::entries(0, 5000), 16);
+    const auto report = receipt::validate_with_profiles(sound.receipt, receipt::kStandardLimits, required);
+    ASSERT_EQ(report.profiles.size(), 1u);
+    EXPECT_EQ(report.profiles[0].status, ProfileStatus::Conformant) << clause_lines(report.profiles[0])[3];
+  }
+  SharedEvaluation crafted(SharedEvaluation::entries(0, 1), SharedEvaluation::entries(1, 2000), 6);
+  const auto report = receipt::validate_with_profiles(crafted.receipt, receipt::kStandardLimits, required);
+  ASSERT_EQ(report.profiles.size(), 1u);
+  const ClauseResult& d3 = report.profiles[0].clauses[3];
   EXPECT_FALSE(d3.passed);
-  auto count = [&](const std::string& text) {
-    size_t n = 0;
-    for (size_t at = 0; (at = d3.detail.find(text, at)) != std::string::npos; at += text.size()) ++n;
-    return n;
-  };
-  EXPECT_EQ(count(": 2 evaluation(s) bound to the chosen candidate, evidence on the record"), 32u);
-  EXPECT_EQ(count(w.names["E"] + " evidence not examined (check limit reached)"), 8u);
-  EXPECT_EQ(count("cites"), 0u);
+  // Citations are written in the evidence's (sorted) order; four fit.
+  std::vector<std::string> digests;
+  for (size_t i = 1; i <= 2000; ++i) digests.push_back(digest(std::to_string(i)));
+  std::ranges::sort(digests);
+  const std::string e = short_id(base::hex_decode(crafted.shared).value());
+  std::string part = short_id(base::hex_decode(crafted.selections[0]).value()) + ": ";
+  for (size_t i = 0; i < 4; ++i) part += e + " cites sha256-bytes:" + digests[i] + " which is not on the record; ";
+  part += e + " cites 1996 more artifact(s) which are not on the record";
+  EXPECT_EQ(d3.detail.substr(0, part.size() + 2), part + "; ");
+  EXPECT_LT(receipt::to_text(report).size(), crafted.receipt.size() / 4);
 }
 
 }  // namespace

@@ -73,14 +73,15 @@ TEST(Validate, EachStep) {
        "receipt exceeds record limit (14 > 13)"},
       {"records exactly at the limits", limit([](ValidationLimits& l) { l.max_records = 14, l.max_refs = 2; }),
        S::Clean},
-      {"a payload over the limit, tested before the refs", [](Receipt& r, ValidationLimits& l) {
+      {"a payload over the limit, tested before the refs and the version", [](Receipt& r, ValidationLimits& l) {
          r.records[3].data.resize(1001, ' ');
          r.records[3].refs.resize(9, r.records[3].refs[0]);
          r.records[5].refs.resize(9, r.records[5].refs[0]);
+         r.spec_version = "0.5";
          l.max_payload_bytes = 1000;
          return bytes_of(r);
        },
-       S::Invalid, "record 3 exceeds payload size limit"},
+       S::Invalid, "record 3 exceeds payload size limit", {}, "0.5"},
       {"the first record over the ref limit", limit([](ValidationLimits& l) { l.max_refs = 1; }), S::Invalid,
        "record 10 exceeds ref-count limit"},
       {"an odd spec version", version("0.4\n\"x"), S::Invalid,
