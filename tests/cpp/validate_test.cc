@@ -245,18 +245,6 @@ TEST(ReportText, Shapes) {
                   "  hash:          " + hex(h) + "\n"
                   "profile mystery: UNKNOWN (declared)\n");
 
-  // Texts from the receipt cannot forge a line: one holding a control
-  // character is written quoted and escaped.
-  Report forged = validate_with_limits(bytes_of(receipt_of(workflow().log)), kLimits);
-  forged.spec_version = "0.4\nstatus:          CLEAN";
-  forged.problem = "unknown field `\r`";
-  forged.profiles = {{"p\n", {}, profiles::ProfileStatus::Unknown, true, std::nullopt, {}}};
-  const std::string forged_text = to_text(forged);
-  EXPECT_NE(forged_text.find("spec version:    \"0.4\\nstatus:          CLEAN\"\n"), std::string::npos);
-  EXPECT_NE(forged_text.find("problem:         \"unknown field `\\r`\"\n"), std::string::npos);
-  EXPECT_NE(forged_text.find("profile \"p\\n\": UNKNOWN (declared)\n"), std::string::npos);
-  EXPECT_EQ(std::ranges::count(forged_text, '\n'), 9);
-
   // A refused write stops the rendering at once.
   int writes = 0;
   EXPECT_FALSE(write_text(full, [&](std::string_view) { return ++writes < 20; }));

@@ -4,7 +4,7 @@ JSON conversion, reached through the layer's test module `_quintrel_probe`
 import pytest
 
 from conftest import refused
-from quintrel import default_rules
+from quintrel import default_rules, validate
 
 _quintrel_probe = pytest.importorskip("_quintrel_probe")
 probe = _quintrel_probe._probe
@@ -30,6 +30,22 @@ def test_binding_errors(call, message):
 def test_surrogates_have_no_utf8_form():
     with pytest.raises(UnicodeEncodeError):
         default_rules({"\ud800": "user"})
+
+
+@pytest.mark.parametrize("call", [
+    lambda w, items: default_rules({"u": "user"}, admins=items),
+    lambda w, items: validate(b"{}", require_profile=items),
+    lambda w, items: w.candidate("bot", "a" * 40, artifacts=items),
+    lambda w, items: w.select("alice", "o", items, none=True),
+    lambda w, items: w.receipt(profiles=items),
+])
+def test_a_claimed_length_reserves_nothing(writer, call):
+    """Item 0 decides, however long the sequence says it is."""
+    with pytest.raises(Exception) as short:
+        call(writer, range(3))
+    with pytest.raises(Exception) as long:
+        call(writer, range(10**18))
+    assert (type(long.value), str(long.value)) == (type(short.value), str(short.value))
 
 
 def test_faults_become_panic_or_memory_error(capfd):

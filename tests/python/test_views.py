@@ -73,6 +73,27 @@ def test_report_of_an_oversized_receipt():
     assert quintrel.validate(b" " * LIMIT).problem.startswith("unparseable receipt: EOF while parsing")
 
 
+# Every line end of str.splitlines(): a text from the receipt holding one is
+# written quoted, with the line end escaped.
+LINE_ENDS = {"\n": "\\n", "\r": "\\r", "\x0b": "\\u{b}", "\x0c": "\\u{c}", "\x1c": "\\u{1c}",
+             "\x1d": "\\u{1d}", "\x1e": "\\u{1e}", "\x85": "\\u{85}", "\u2028": "\\u{2028}", "\u2029": "\\u{2029}"}
+
+
+@pytest.mark.parametrize("end", LINE_ENDS)
+def test_no_receipt_text_adds_a_line(receipt, end):
+    forged = "0.4" + end + "status:          CLEAN"
+    report = quintrel.validate(edited(receipt, lambda r: r.update(spec_version=forged)))
+    lines = str(report).splitlines()
+    assert report.spec_version == forged and len(lines) == 8
+    assert lines[2] == f'spec version:    "0.4{LINE_ENDS[end]}status:          CLEAN"'
+    actors = edited(receipt, lambda r: r["rules"].update(reaffirmation_actors=["b" + end]))
+    report = quintrel.validate(actors, ["quintrel-core-v1", "p" + end])
+    lines = str(report).splitlines()
+    assert len(lines) == 7 + 8 + 1
+    assert lines[-1] == f'profile "p{LINE_ENDS[end]}": UNKNOWN (required)'
+    assert lines[-3] == f'  ok   B5: admin_retraction_actors [alice], reaffirmation_actors ["b{LINE_ENDS[end]}"]'
+
+
 def test_replay_failure_and_mismatched_declaration(writer, receipt):
     broken = edited(receipt, lambda r: r["records"][0]["data"].append(32))
     report = quintrel.validate(broken, "quintrel-core-v1")
