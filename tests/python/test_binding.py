@@ -27,11 +27,6 @@ def test_binding_errors(call, message):
     assert refused(call, TypeError) == message
 
 
-def test_surrogates_have_no_utf8_form():
-    with pytest.raises(UnicodeEncodeError):
-        default_rules({"\ud800": "user"})
-
-
 @pytest.mark.parametrize("call", [
     lambda w, items: default_rules({"u": "user"}, admins=items),
     lambda w, items: validate(b"{}", require_profile=items),
@@ -40,12 +35,12 @@ def test_surrogates_have_no_utf8_form():
     lambda w, items: w.receipt(profiles=items),
 ])
 def test_a_claimed_length_reserves_nothing(writer, call):
-    """Item 0 decides, however long the sequence says it is."""
-    with pytest.raises(Exception) as short:
-        call(writer, range(3))
-    with pytest.raises(Exception) as long:
-        call(writer, range(10**18))
-    assert (type(long.value), str(long.value)) == (type(short.value), str(short.value))
+    errors = []
+    for items in (range(3), range(10**18)):  # item 0 decides, however long the sequence says it is
+        with pytest.raises(Exception) as e:
+            call(writer, items)
+        errors.append((type(e.value), str(e.value)))
+    assert errors[0] == errors[1]
 
 
 def test_faults_become_panic_or_memory_error(capfd):

@@ -62,8 +62,7 @@ def shared_evaluation(w, carried, cited, claims):
     requirement citing `cited`, and `claims` requests, each with a required
     requirement, an evaluation of its own bound to it citing the first carried
     artifact, and a selection of the candidate using both."""
-    bound = {"passed": True, "evaluator": "ci", "basis": "recomputed", "procedure_hash": ALICE_KEY,
-             "input_hash": ALICE_KEY}
+    bound = dict(passed=True, evaluator="ci", basis="recomputed", procedure_hash=ALICE_KEY, input_hash=ALICE_KEY)
     c = w.candidate("bot", "a" * 40, artifacts=artifacts(carried)).id
     shared = w.evaluate("sys", c, "build", artifacts=artifacts(cited), **bound).id
     selections = []
