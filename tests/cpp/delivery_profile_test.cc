@@ -19,111 +19,24 @@ using receipt::Receipt;
 
 const Id kScope = base::sha256("scope");
 
-std::string digest(const std::string& name) { return base::hex_encode(base::sha256(name)); }
-ArtifactRef artifact(const std::string& name) { return {"sha256-bytes", digest(name), std::nullopt}; }
-
-struct Eval {
-  Id candidate;
-  std::vector<Id> requirements;
-  EvaluationOutcomeV2 outcome{};
-  std::vector<ArtifactRef> evidence = {artifact("build")};
-  std::string author = "system";
-  Basis basis = Basis::recomputed;
-  bool bound = true;  // procedure and input hashes given
-};
-
-// Records committed under the test rules with the baseline thresholds, each
-// named for the expected texts: "{S}" stands for the short id of the record
-// named "S", "{build}" for the digest of the artifact "build".
-struct World {
-  Log log;
-  std::map<std::string, std::string> names = {{"build", digest("build")}, {"x", digest("x")}};
-
-  World() { log.rules = workflow_rules(); }
-  Id named(const std::string& name, const Id& id) {
-    names[name] = short_id(id);
-    return id;
-  }
-  Id request(const std::string& name, std::optional<Id> thread = {}) {
-    Draft d = draft(Kind::Request, "user", RequestData{name, kScope});
-    d.thread = thread;
-    return named(name, log.accept(d));
-  }
-  Id requirement(const Id& request, const std::string& key, bool required = true) {
-    return log.accept(draft(Kind::Requirement, "user",
-                            RequirementData{key, "must hold", required, std::nullopt, Provenance::user_authored},
-                            {cause(request)}));
-  }
-  Id candidate(const std::string& name, const Id& request, std::vector<ArtifactRef> artifacts = {artifact("build")}) {
-    CandidateData c;
-    c.source.git.tree = std::string(40, 'a');
-    c.note = name;
-    if (!artifacts.empty()) c.artifacts = std::move(artifacts);
-    return named(name, log.accept(draft(Kind::Candidate, "provider", c, {cause(request)})));
-  }
-  Id evaluation(const std::string& name, Eval e) {
-    EvaluationDataV2 data{e.candidate, "tests"};
-    data.outcome = e.outcome;
-    data.evaluator.id = "ci";
-    if (e.bound) data.evaluator.procedure_hash = data.evaluator.input_hash = base::sha256("procedure");
-    data.basis = e.basis;
-    data.evidence = e.evidence;
-    std::ranges::sort(e.requirements);
-    data.requirements = e.requirements;
-    std::vector<Ref> refs = {use(e.candidate)};
-    for (const Id& q : e.requirements) refs.push_back(use(q));
-    Draft d = draft(Kind::Evaluation, e.author, data, refs);
-    d.schema = schema("quintrel.evaluation.v2");
-    return named(name, log.accept(d));
-  }
-  Id v1_evaluation(const std::string& name, const Id& candidate, const std::string& author) {
-    return named(name,
-                 log.accept(draft(Kind::Evaluation, author, EvaluationData{candidate, "tests"}, {use(candidate)})));
-  }
-  Id select(const std::string& name, std::vector<Id> chosen, const std::vector<Id>& used,
-            std::vector<Id> considered = {}) {
-    if (considered.empty()) considered = chosen;
-    std::vector<Ref> refs;
-    for (const Id& c : chosen) refs.push_back(require(c));
-    for (const Id& e : used) refs.push_back(use(e));
-    const SelectionData s{"ship", considered, SelectionOutcome::choose(chosen), {}};
-    return named(name, log.accept(draft(Kind::Selection, "user", s, refs)));
-  }
-  void retract(const Id& target, const std::string& author) {
-    log.accept(draft(Kind::Retraction, author, RetractionData{target, "withdrawn"}, {cause(target)}));
-  }
-  // A claim "S" on a candidate "C" carrying `carried`, evaluated by "E" citing
-  // `cited`, and a Result carrying the artifact "build": after an action of
-  // its own request in `thread`.
-  void claim_with_result(const Id& thread, std::vector<ArtifactRef> carried = {},
-                         std::vector<ArtifactRef> cited = {artifact("build")}) {
-    const Id own = request("R"), q = requirement(own, "tests"), c = candidate("C", own, std::move(carried));
-    const Id r = request("result request", thread);
-    const Id cap = log.accept(draft(Kind::Capability, "system", CapabilityData{"provider", "build", kScope, {}, {}}));
-    Draft act = draft(Kind::Action, "provider", ActionData{r, "build", kScope, {}, {}}, {require(cap)});
-    act.thread = thread;
-    const Id action = log.accept(act);
-    Draft done =
-        draft(Kind::Result, "executor", ResultData{action, {}, "", std::vector{artifact("build")}}, {cause(action)});
-    done.thread = thread;
-    log.accept(done);
-    std::ranges::sort(cited);
-    select("S", {c}, {evaluation("E", {c, {q}, {}, std::move(cited)})});
-  }
-};
-
-// One request with one required requirement "tests"; a candidate carrying
-// the artifact "build"; an evaluation bound to the requirement that passed
-// and cites the artifact; a selection of the candidate using it.
-struct Standard {
-  Id request, requirement, candidate, evaluation;
-  explicit Standard(World& w, const std::string& suffix = "") {
-    request = w.request("R" + suffix);
-    requirement = w.requirement(request, "tests");
-    candidate = w.candidate("C" + suffix, request);
-    evaluation = w.evaluation("E" + suffix, {candidate, {requirement}});
-  }
-};
+// A claim "S" on a candidate "C" carrying `carried`, evaluated by "E" citing
+// `cited`, and a Result carrying the artifact "build": after an action of its
+// own request in `thread`.
+void claim_with_result(World& w, const Id& thread, std::vector<ArtifactRef> carried = {},
+                       std::vector<ArtifactRef> cited = {artifact("build")}) {
+  const Id own = w.request("R"), q = w.requirement(own, "tests"), c = w.candidate("C", own, std::move(carried));
+  const Id r = w.request("result request", thread);
+  const Id cap = w.log.accept(draft(Kind::Capability, "system", CapabilityData{"provider", "build", kScope, {}, {}}));
+  Draft act = draft(Kind::Action, "provider", ActionData{r, "build", kScope, {}, {}}, {require(cap)});
+  act.thread = thread;
+  const Id action = w.log.accept(act);
+  Draft done =
+      draft(Kind::Result, "executor", ResultData{action, {}, "", std::vector{artifact("build")}}, {cause(action)});
+  done.thread = thread;
+  w.log.accept(done);
+  std::ranges::sort(cited);
+  w.select("S", {c}, {w.evaluation("E", {c, {q}, {}, std::move(cited)})});
+}
 
 const std::vector<std::string> kMet = {
     "ok D0: claim {S} for request {R}",
@@ -243,12 +156,14 @@ TEST(DeliveryProfile, Clauses) {
        {"FAIL D3: {S}: chooses 2 candidates; {E2} judges another candidate; {E2} has no evidence; {E} judges another "
         "candidate; {E} cites sha256-bytes:{build} which is not on the record",
         "FAIL D4: {S}: no single claimed candidate"}},
-      {"evidence on a Result of the selection's thread", [](World& w) { w.claim_with_result(w.log.rules.space); }, {}},
+      {"evidence on a Result of the selection's thread", [](World& w) { claim_with_result(w, w.log.rules.space); }, {}},
       {"evidence on the candidate and a Result of the thread is counted once",
-       [](World& w) { w.claim_with_result(w.log.rules.space, {artifact("build")}, {artifact("build"), artifact("x")}); },
+       [](World& w) {
+         claim_with_result(w, w.log.rules.space, {artifact("build")}, {artifact("build"), artifact("x")});
+       },
        {"FAIL D3: {S}: {E} cites sha256-bytes:{x} which is not on the record"}},
       {"evidence only on a Result of another thread",
-       [](World& w) { w.claim_with_result(base::sha256("another thread")); },
+       [](World& w) { claim_with_result(w, base::sha256("another thread")); },
        {"FAIL D3: {S}: {E} cites sha256-bytes:{build} which is not on the record"}},
       {"a v1 evaluation by the producer; a declared basis and a decider without procedure and input hashes",
        [](World& w) {
