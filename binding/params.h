@@ -19,8 +19,8 @@
 // The converter follows the member's type (Convert<T> below: str, bool,
 // integers, lists of str, and std::optional of any of them, None meaning
 // absent); a file may specialise Convert for a type of its own. A text the
-// core judges for itself is declared arg<&X::id, Surrogates::kKept>. A default is
-// converted like a given value, so the text signature is the only place it
+// core judges for itself is declared arg<&X::id, Surrogates::kKept>. A default
+// is converted like a given value, so the text signature is the only place it
 // is written. Tables are built on first use, with the interpreter lock held.
 #pragma once
 

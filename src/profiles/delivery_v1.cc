@@ -38,6 +38,9 @@ constexpr size_t kListedBytes = 512;
 // The shortest citation problem: a short id, " cites ", ":" and " which is
 // not on the record", so at most this many ever fit.
 constexpr size_t kMostListed = kListedBytes / (12 + 7 + 1 + 27);
+// An evaluation citing at most this many artifacts is checked afresh for each
+// claim that uses it.
+constexpr size_t kFewCitations = 16;
 
 // What an evaluation cites: the distinct (scheme, digest) pairs in the order
 // of their first citation, with the positions each is cited at.
@@ -156,76 +159,97 @@ class Facts {
     return it == results_.end() ? nullptr : &it->second;
   }
 
-  // The evidence problems of an evaluation in a claim. They depend on the
-  // evaluation, the claim's single candidate (or that there is none) and the
-  // Selection's thread alone, so they are worked out once for each such key:
-  // an evaluation that binds no requirement may be used by the claims of
-  // every request.
-  const std::vector<std::string>& evidence_problems(const Record& e, const record::EvaluationDataV2& data,
-                                                    std::span<const Id> candidates, const Id& thread) {
+  // The evidence problems of an evaluation in a claim, appended to `out`.
+  // Whether its citations are on the record depends on the evaluation, the
+  // claim's candidate record and the Selection's thread alone. An evaluation
+  // citing a few artifacts is checked afresh for each claim; one citing more
+  // is worked out once per such key, since an evaluation that binds no
+  // requirement may be used by the claims of every request.
+  void evidence_problems(const Record& e, const record::EvaluationDataV2& data, std::span<const Id> candidates,
+                         const Id& thread, std::vector<std::string>& out) {
     const bool single = candidates.size() == 1;
-    const Record* candidate = single ? input_.find(candidates[0]) : nullptr;
-    // Without a candidate record there is no evidence set, and no thread is looked at.
-    const ProblemKey key{&e, single ? candidates[0] : Id{}, single, candidate ? thread : Id{}};
-    auto [it, added] = problems_.try_emplace(key);
-    if (!added) return it->second;
-    std::vector<std::string>& problems = it->second;
     const std::string v = short_id(e.id);
-    if (!single || data.candidate != candidates[0]) problems.push_back(v + " judges another candidate");
-    if (data.evidence.empty()) {
-      problems.push_back(v + " has no evidence");
-      return problems;
-    }
-    const Cited& cited = cited_by(e, data);
+    if (!single || data.candidate != candidates[0]) out.push_back(v + " judges another candidate");
+    if (data.evidence.empty()) return out.push_back(v + " has no evidence");
+    // Without a candidate record there is no evidence set, and no thread is looked at.
+    const Record* candidate = single ? input_.find(candidates[0]) : nullptr;
     const Artifacts* of_candidate = candidate ? &candidate_artifacts(*candidate) : nullptr;
     const Artifacts* of_thread = candidate ? thread_artifacts(thread) : nullptr;
+    if (data.evidence.size() <= kFewCitations) {
+      std::vector<const record::ArtifactRef*> missing;
+      for (const auto& a : data.evidence) {
+        const Artifact key{a.scheme, a.digest};
+        if (!(of_candidate && of_candidate->contains(key)) && !(of_thread && of_thread->contains(key)))
+          missing.push_back(&a);
+      }
+      return cite(v, missing, missing.size(), out);
+    }
+    auto [it, added] = missing_.try_emplace({&e, candidate, candidate ? thread : Id{}});
+    if (added) it->second = missing_citations(e, data, of_candidate, of_thread, thread);
+    cite(v, it->second.first, it->second.count, out);
+  }
+
+ private:
+  // The citations of an evaluation that are not on the record: the first few
+  // in order, and how many there are.
+  struct Missing {
+    std::vector<const record::ArtifactRef*> first;
+    size_t count = 0;
+  };
+
+  // Lists the first missing citations, in order, while their problem texts
+  // fit; counts the rest in one last problem.
+  static void cite(const std::string& v, std::span<const record::ArtifactRef* const> first, size_t count,
+                   std::vector<std::string>& out) {
+    size_t listed = 0, bytes = 0;
+    for (const record::ArtifactRef* a : first) {
+      std::string problem =
+          v + " cites " + one_line(a->scheme) + ":" + one_line(a->digest) + " which is not on the record";
+      if (listed == kMostListed || bytes + problem.size() > kListedBytes) break;
+      bytes += problem.size();
+      out.push_back(std::move(problem));
+      ++listed;
+    }
+    if (listed < count)
+      out.push_back(v + " cites " + std::to_string(count - listed) + (listed ? " more" : "") +
+                    " artifact(s) which are not on the record");
+  }
+
+  // At the cost of the smaller of the evaluation's citations and each of the
+  // candidate's and the thread's artifacts (the latter once per thread).
+  Missing missing_citations(const Record& e, const record::EvaluationDataV2& data, const Artifacts* of_candidate,
+                            const Artifacts* of_thread, const Id& thread) {
+    const Cited& cited = cited_by(e, data);
     static const ThreadHits kNoHits;
     const ThreadHits& hits = of_thread ? thread_hits(e, cited, thread, *of_thread) : kNoHits;
-
-    // The citations on the record: those the thread's Results carry, and those
-    // only the candidate carries. The cost is that of the smaller side.
+    // On the record: what the thread's Results carry, and what only the candidate does.
     size_t on_record = hits.citations;
     auto on_candidate = [&](size_t k) { return of_candidate && of_candidate->contains(cited.keys[k]); };
     if (of_candidate)
       for (size_t k : common(cited, *of_candidate))
         if (!of_thread || !of_thread->contains(cited.keys[k])) on_record += cited.at[k].size();
-    const size_t missing = cited.total - on_record;
-    if (missing == 0) return problems;
-
+    Missing missing{{}, cited.total - on_record};
     // The first missing citations are among those of the first missing keys
     // (in order of first citation): walk the keys, jumping over the thread's
     // runs, and merge the positions of the keys found.
-    std::vector<std::pair<size_t, size_t>> first;  // (position, key)
+    std::vector<size_t> positions;
     size_t keys = 0, run = 0;
-    for (size_t k = 0; k < cited.keys.size() && keys < kMostListed;) {
+    for (size_t k = 0; k < cited.keys.size() && keys < kMostListed && missing.count != 0;) {
       if (run < hits.runs.size() && hits.runs[run].first == k) {
         k = hits.runs[run++].second;
         continue;
       }
       if (!on_candidate(k)) {
         ++keys;
-        for (size_t i = 0; i < cited.at[k].size() && i < kMostListed; ++i) first.emplace_back(cited.at[k][i], k);
+        for (size_t i = 0; i < cited.at[k].size() && i < kMostListed; ++i) positions.push_back(cited.at[k][i]);
       }
       ++k;
     }
-    std::ranges::sort(first);
-    size_t listed = 0, bytes = 0;
-    for (const auto& [position, k] : first) {
-      std::string problem = v + " cites " + one_line(cited.keys[k].first) + ":" + one_line(cited.keys[k].second) +
-                            " which is not on the record";
-      if (listed == kMostListed || bytes + problem.size() > kListedBytes) break;
-      bytes += problem.size();
-      problems.push_back(std::move(problem));
-      ++listed;
-    }
-    if (listed < missing)
-      problems.push_back(v + " cites " + std::to_string(missing - listed) + (listed ? " more" : "") +
-                         " artifact(s) which are not on the record");
-    return problems;
+    std::ranges::sort(positions);
+    for (size_t i = 0; i < positions.size() && i < kMostListed; ++i)
+      missing.first.push_back(&data.evidence[positions[i]]);
+    return missing;
   }
-
- private:
-  using ProblemKey = std::tuple<const Record*, Id, bool, Id>;  // evaluation, candidate, single, thread
 
   const Cited& cited_by(const Record& e, const record::EvaluationDataV2& data) {
     auto [it, added] = cited_.try_emplace(&e);
@@ -302,7 +326,7 @@ class Facts {
   std::unordered_map<const Record*, Cited> cited_;
   // Keyed by records of the one span of records, which order as positions.
   std::map<std::pair<const Record*, Id>, ThreadHits> thread_hits_;
-  std::map<ProblemKey, std::vector<std::string>> problems_;
+  std::map<std::tuple<const Record*, const Record*, Id>, Missing> missing_;  // evaluation, candidate, thread
 };
 
 // Every accepted Selection with outcome selected whose used evaluations that
@@ -433,10 +457,8 @@ class ClaimCheck {
     const size_t n = claim_.candidates.size();
     if (n != 1) problems.push_back("chooses " + std::to_string(n) + " candidates");
     if (v1_ != 0) problems.push_back(std::to_string(v1_) + " evaluation(s) without an evidence set (v1 shape)");
-    for (const Used& e : read_) {
-      const auto& own = facts_.evidence_problems(*e.record, *e.data, claim_.candidates, claim_.selection->thread);
-      problems.insert(problems.end(), own.begin(), own.end());
-    }
+    for (const Used& e : read_)
+      facts_.evidence_problems(*e.record, *e.data, claim_.candidates, claim_.selection->thread, problems);
     if (problems.empty())
       d3.add(true, s_ + ": " + std::to_string(read_.size()) +
                        " evaluation(s) bound to the chosen candidate, evidence on the record");

@@ -24,6 +24,7 @@ const Id kScope = base::sha256("scope");
 // own request in `thread`.
 void claim_with_result(World& w, const Id& thread, std::vector<ArtifactRef> carried = {},
                        std::vector<ArtifactRef> cited = {artifact("build")}) {
+  std::ranges::sort(carried);
   const Id own = w.request("R"), q = w.requirement(own, "tests"), c = w.candidate("C", own, std::move(carried));
   const Id r = w.request("result request", thread);
   const Id cap = w.log.accept(draft(Kind::Capability, "system", CapabilityData{"provider", "build", kScope, {}, {}}));
@@ -157,9 +158,13 @@ TEST(DeliveryProfile, Clauses) {
         "candidate; {E} cites sha256-bytes:{build} which is not on the record",
         "FAIL D4: {S}: no single claimed candidate"}},
       {"evidence on a Result of the selection's thread", [](World& w) { claim_with_result(w, w.log.rules.space); }, {}},
-      {"evidence on the candidate and a Result of the thread is counted once",
+      {"evidence on the candidate and a Result of the thread is counted once, also when the evaluation cites many",
        [](World& w) {
-         claim_with_result(w, w.log.rules.space, {artifact("build")}, {artifact("build"), artifact("x")});
+         std::vector<ArtifactRef> carried = {artifact("build")};
+         for (int i = 0; i < 20; ++i) carried.push_back(artifact(std::to_string(i)));
+         std::vector<ArtifactRef> cited = carried;
+         cited.push_back(artifact("x"));
+         claim_with_result(w, w.log.rules.space, carried, cited);
        },
        {"FAIL D3: {S}: {E} cites sha256-bytes:{x} which is not on the record"}},
       {"evidence only on a Result of another thread",
