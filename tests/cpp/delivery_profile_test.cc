@@ -2,7 +2,6 @@
 // through the log writer and validated with the profile required.
 #include <algorithm>
 #include <functional>
-#include <map>
 
 #include "base/hash.h"
 #include "profiles/delivery_v1.h"

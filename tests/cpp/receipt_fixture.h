@@ -43,11 +43,10 @@ struct Eval {
   std::string_view schema{};  // default: attested in a pinned world, else version 2
 };
 
-// Records committed under the workflow rules, each named for the expected
-// clause texts: "{S}" stands for the short id of the record named "S",
-// "{build}" and "{x}" for the digests of those artifacts. The rules of a
-// pinned world require signatures on the five evolution kinds and pin the
-// keys of "user", "provider" and "system", who sign whatever they commit.
+// Records committed under the workflow rules, named for the expected texts:
+// "{S}" is the short id of the record named "S", "{build}" and "{x}" the
+// digests of those artifacts. A pinned world's rules require signatures on the
+// evolution kinds and pin "user", "provider" and "system", who always sign.
 struct World {
   Log log;
   bool pinned;
@@ -72,9 +71,8 @@ struct World {
   void retract(const Id& target, const std::string& author);
 };
 
-// One request "R" with one required requirement "tests"; a candidate "C"
-// carrying the artifact "build"; a passed evaluation "E" bound to the
-// requirement and citing the artifact.
+// A request "R" with a required requirement "tests"; a candidate "C" carrying
+// "build"; a passed evaluation "E" bound to the requirement, citing "build".
 struct Standard {
   Id request, requirement, candidate, evaluation;
   explicit Standard(World& w, const std::string& suffix = "");

@@ -18,8 +18,7 @@ def test_receipt_declaring_the_three_profiles(log_dir):
     assert w.requirement("bob", request, "docs", "unsigned, so rejected").reason == "SignatureMissing"
     receipt = w.receipt(profiles=PROFILES)
     report = quintrel.validate(receipt)
-    # the tables' hashes, pinned by the C++ tests, as the export declares them
-    hashes = {p["id"]: bytes(p["hash"]).hex() for p in json.loads(receipt)["profiles"]}
+    hashes = {p["id"]: bytes(p["hash"]).hex() for p in json.loads(receipt)["profiles"]}  # the C++ tests pin them
 
     clauses = {
         "quintrel-core-v1": [
