@@ -44,11 +44,13 @@ bool Convert<writer::ArtifactEntries>::from(PyObject* o, const ArgName& name, wr
   if (PyUnicode_Check(o) || !PySequence_Check(o)) return wrong_type(name, "a list of str or dict", o);
   Py_ssize_t size = PySequence_Size(o);
   if (size < 0) return false;
-  writer::ArtifactEntries entries;
-  entries.reserve(static_cast<size_t>(size));
+  writer::ArtifactEntries entries;  // nothing reserved from the claimed length (see to_text_list)
   for (Py_ssize_t i = 0; i < size; ++i) {
     Ref item = Ref::steal(PySequence_GetItem(o, i));
     if (!item || !entry_of(item.get(), name.item(static_cast<size_t>(i)), entries.emplace_back())) return false;
+    // The entries are judged in order and the first bad one refuses, so
+    // nothing after one that is neither a str nor a dict is ever looked at.
+    if (entries.back().form == ArtifactEntry::Form::Other) break;
   }
   out = std::move(entries);
   return true;

@@ -15,11 +15,12 @@ const Params<CandidateArgs>& candidate_params() {
       "candidate", Shape::kMethod, "Writer",
       {arg<&CandidateArgs::author>("author"), arg<&CandidateArgs::git_tree>("git_tree"),
        kwarg<&CandidateArgs::git_commit>("git_commit", "None"), kwarg<&CandidateArgs::algo>("algo", "\"sha1\""),
-       kwarg<&CandidateArgs::note>("note", "None"), kwarg<&CandidateArgs::continues>("continues", "None"),
-       kwarg<&CandidateArgs::parent>("parent", "None"),
-       kwarg<&CandidateArgs::derives_from>("derives_from", "None"),
-       kwarg<&CandidateArgs::upgrades>("upgrades", "None"), kwarg<&CandidateArgs::manifest>("manifest", "None"),
-       kwarg<&CandidateArgs::artifacts>("artifacts", "None")},
+       kwarg<&CandidateArgs::note>("note", "None"),
+       kwarg<&CandidateArgs::continues, Surrogates::kKept>("continues", "None"),
+       kwarg<&CandidateArgs::parent, Surrogates::kKept>("parent", "None"),
+       kwarg<&CandidateArgs::derives_from, Surrogates::kKept>("derives_from", "None"),
+       kwarg<&CandidateArgs::upgrades, Surrogates::kKept>("upgrades", "None"),
+       kwarg<&CandidateArgs::manifest>("manifest", "None"), kwarg<&CandidateArgs::artifacts>("artifacts", "None")},
       "Record a Candidate (a proposed source state). Basis is chosen by exactly\n"
       "one of `continues` (with `parent`), `derives_from`, or `upgrades`;\n"
       "omitting all three records a Root. `algo` is `\"sha1\"` (default) or\n"

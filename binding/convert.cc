@@ -32,12 +32,20 @@ Raised wrong_type(const ArgName& name, std::string_view expected, PyObject* o) {
   return type_error(wrong_type_text(name, expected, o));
 }
 
-bool to_text(PyObject* o, const ArgName& name, std::string& out) {
+bool to_text(PyObject* o, const ArgName& name, std::string& out, Surrogates surrogates) {
   if (!PyUnicode_Check(o)) return wrong_type(name, "str", o);
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
-  if (utf8 == nullptr) return propagate();
-  out.assign(utf8, static_cast<size_t>(size));
+  if (utf8 != nullptr) {
+    out.assign(utf8, static_cast<size_t>(size));
+    return true;
+  }
+  if (surrogates == Surrogates::kRefused || !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return propagate();
+  PyErr_Clear();
+  Ref bytes = Ref::steal(PyUnicode_AsEncodedString(o, "utf-8", "surrogatepass"));
+  char* data = nullptr;
+  if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return propagate();
+  out.assign(data, static_cast<size_t>(size));
   return true;
 }
 
@@ -121,16 +129,18 @@ bool to_unsigned(PyObject* o, const ArgName& name, uint64_t max, uint64_t& out) 
   return true;
 }
 
-bool to_text_list(PyObject* o, const ArgName& name, std::vector<std::string>& out) {
+bool to_text_list(PyObject* o, const ArgName& name, std::vector<std::string>& out, Surrogates surrogates) {
   if (PyUnicode_Check(o) || !PySequence_Check(o)) return wrong_type(name, "a list of str", o);
   Py_ssize_t size = PySequence_Size(o);
   if (size < 0) return false;
+  // Nothing is reserved from the length the sequence claims, which may be any
+  // (range(10**18) has one): the items are read one by one, and the first
+  // that does not convert decides.
   std::vector<std::string> items;
-  items.reserve(static_cast<size_t>(size));
   for (Py_ssize_t i = 0; i < size; ++i) {
     Ref item = Ref::steal(PySequence_GetItem(o, i));
     if (!item) return false;
-    if (!to_text(item.get(), name.item(static_cast<size_t>(i)), items.emplace_back())) return false;
+    if (!to_text(item.get(), name.item(static_cast<size_t>(i)), items.emplace_back(), surrogates)) return false;
   }
   out = std::move(items);
   return true;
@@ -234,7 +244,9 @@ Ref json_to_py(const base::Json& value) {
   if (!json) return {};
   Ref loads = Ref::steal(PyObject_GetAttrString(json.get(), "loads"));
   if (!loads) return {};
-  Ref arg = str(text);
+  // Surrogates pass: a text the caller gave with lone surrogates (the
+  // objective of `selected`) comes back as it was given.
+  Ref arg = Ref::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
   if (!arg) return {};
   Ref result = Ref::steal(PyObject_CallFunctionObjArgs(loads.get(), arg.get(), nullptr));
   if (!result) propagate();

@@ -38,9 +38,17 @@ struct ArgName {
 Raised wrong_type(const ArgName& name, std::string_view expected, PyObject* o);
 std::string wrong_type_text(const ArgName& name, std::string_view expected, PyObject* o);
 
-// A str, as UTF-8 with its size (NUL characters included). A str holding lone
-// surrogates has no UTF-8 form: the interpreter's UnicodeEncodeError is raised.
-bool to_text(PyObject* o, const ArgName& name, std::string& out);
+// What becomes of a str holding lone surrogates, which has no UTF-8 form:
+// refused with the interpreter's UnicodeEncodeError, or kept, each surrogate
+// as the three bytes UTF-8 would give its code point ("surrogatepass"). Kept
+// only for texts the core judges for itself: a record id or hash, which its
+// parser then refuses as it refuses any other malformed one (the surrogate
+// escaped in the message), and the objective `selected` looks up, which no
+// stored objective can equal.
+enum class Surrogates : uint8_t { kRefused, kKept };
+
+// A str, as UTF-8 with its size (NUL characters included).
+bool to_text(PyObject* o, const ArgName& name, std::string& out, Surrogates surrogates = Surrogates::kRefused);
 
 // A bool, or numpy's bool scalar (recognised without importing numpy); an int
 // (even 0 or 1) or None is refused.
@@ -69,7 +77,8 @@ bool to_int(PyObject* o, const ArgName& name, T& out) {
 
 // A list, tuple or other sequence of str, in order. A str is refused, though
 // it is a sequence of str.
-bool to_text_list(PyObject* o, const ArgName& name, std::vector<std::string>& out);
+bool to_text_list(PyObject* o, const ArgName& name, std::vector<std::string>& out,
+                  Surrogates surrogates = Surrogates::kRefused);
 
 // A dict (or dict subclass) with str keys, read into a map ordered by the keys'
 // UTF-8 bytes, values kept as given. The items are copied first, so code run by

@@ -18,8 +18,9 @@
 //
 // The converter follows the member's type (Convert<T> below: str, bool,
 // integers, lists of str, and std::optional of any of them, None meaning
-// absent); a file may specialise Convert for a type of its own. A default is
-// converted like a given value, so the text signature is the only place it
+// absent); a file may specialise Convert for a type of its own. A text the
+// core judges for itself is declared arg<&X::id, Surrogates::kKept>. A default
+// is converted like a given value, so the text signature is the only place it
 // is written. Tables are built on first use, with the interpreter lock held.
 #pragma once
 
@@ -91,6 +92,37 @@ struct Convert<std::optional<T>> {
   }
 };
 
+// The converter of a parameter declared with Surrogates::kKept (record ids
+// and hashes, `selected`'s objective): as Convert, but a str holding lone
+// surrogates converts (convert.h).
+template <class T>
+struct Kept;
+
+template <>
+struct Kept<std::string> {
+  static bool from(PyObject* o, const ArgName& name, std::string& out) {
+    return to_text(o, name, out, Surrogates::kKept);
+  }
+};
+
+template <>
+struct Kept<std::vector<std::string>> {
+  static bool from(PyObject* o, const ArgName& name, std::vector<std::string>& out) {
+    return to_text_list(o, name, out, Surrogates::kKept);
+  }
+};
+
+template <class T>
+struct Kept<std::optional<T>> {
+  static bool from(PyObject* o, const ArgName& name, std::optional<T>& out) {
+    if (o == Py_None) {
+      out.reset();
+      return true;
+    }
+    return Kept<T>::from(o, name, out.emplace());
+  }
+};
+
 template <class A>
 struct Param {
   std::string_view name;
@@ -105,23 +137,24 @@ C class_of(T C::*);
 template <auto Member>
 using ArgsOf = decltype(class_of(Member));
 
-template <auto Member>
+template <auto Member, Surrogates S>
 bool convert_member(PyObject* o, const ArgName& name, ArgsOf<Member>& args) {
   using T = std::remove_cvref_t<decltype(args.*Member)>;
-  return Convert<T>::from(o, name, args.*Member);
+  if constexpr (S == Surrogates::kKept) return Kept<T>::from(o, name, args.*Member);
+  else return Convert<T>::from(o, name, args.*Member);
 }
 }  // namespace detail
 
 // A parameter that may be given by position or by keyword.
-template <auto Member>
+template <auto Member, Surrogates S = Surrogates::kRefused>
 constexpr Param<detail::ArgsOf<Member>> arg(std::string_view name, std::string_view default_text = {}) {
-  return {name, default_text, false, &detail::convert_member<Member>};
+  return {name, default_text, false, &detail::convert_member<Member, S>};
 }
 
 // A keyword-only parameter (after the "*" of the signature).
-template <auto Member>
+template <auto Member, Surrogates S = Surrogates::kRefused>
 constexpr Param<detail::ArgsOf<Member>> kwarg(std::string_view name, std::string_view default_text = {}) {
-  return {name, default_text, true, &detail::convert_member<Member>};
+  return {name, default_text, true, &detail::convert_member<Member, S>};
 }
 
 // Whether the signature begins with "$self".

@@ -99,7 +99,7 @@ constexpr char kSelectedDoc[] =
 
 template <const char* kOwner, const char* kName, const char* kDoc>
 const Params<IdArgs>& id_params() {
-  static const Params<IdArgs> table(kName, Shape::kMethod, kOwner, {arg<&IdArgs::id>("id")}, kDoc);
+  static const Params<IdArgs> table(kName, Shape::kMethod, kOwner, {arg<&IdArgs::id, Surrogates::kKept>("id")}, kDoc);
   return table;
 }
 
@@ -112,7 +112,8 @@ const Params<NoArgs>& frontier_params() {
 template <const char* kOwner>
 const Params<ObjectiveArgs>& selected_params() {
   static const Params<ObjectiveArgs> table(kSelected, Shape::kMethod, kOwner,
-                                           {arg<&ObjectiveArgs::objective>("objective")}, kSelectedDoc);
+                                           {arg<&ObjectiveArgs::objective, Surrogates::kKept>("objective")},
+                                           kSelectedDoc);
   return table;
 }
 

@@ -24,7 +24,7 @@ const Params<RequestArgs>& request_params() {
 const Params<RetractArgs>& retract_params() {
   static const Params<RetractArgs> table(
       "retract", Shape::kMethod, "Writer",
-      {arg<&RetractArgs::author>("author"), arg<&RetractArgs::target>("target"),
+      {arg<&RetractArgs::author>("author"), arg<&RetractArgs::target, Surrogates::kKept>("target"),
        arg<&RetractArgs::reason>("reason")},
       "Retract a committed record: assert its content is wrong. The target\n"
       "stays in the log; on acceptance its id enters the retracted set and\n"

@@ -12,7 +12,7 @@ using writer::RequirementArgs;
 const Params<RequirementArgs>& requirement_params() {
   static const Params<RequirementArgs> table(
       "requirement", Shape::kMethod, "Writer",
-      {arg<&RequirementArgs::author>("author"), arg<&RequirementArgs::request>("request"),
+      {arg<&RequirementArgs::author>("author"), arg<&RequirementArgs::request, Surrogates::kKept>("request"),
        arg<&RequirementArgs::key>("key"), arg<&RequirementArgs::description>("description"),
        kwarg<&RequirementArgs::required>("required", "True"),
        kwarg<&RequirementArgs::expected_evidence>("expected_evidence", "None"),

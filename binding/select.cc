@@ -13,9 +13,11 @@ const Params<SelectArgs>& select_params() {
   static const Params<SelectArgs> table(
       "select", Shape::kMethod, "Writer",
       {arg<&SelectArgs::author>("author"), arg<&SelectArgs::objective>("objective"),
-       arg<&SelectArgs::consider>("consider"), kwarg<&SelectArgs::choose>("choose", "None"),
-       kwarg<&SelectArgs::uses_eval>("uses_eval", "None"), kwarg<&SelectArgs::none>("none", "False"),
-       kwarg<&SelectArgs::replaces>("replaces", "None"), kwarg<&SelectArgs::rationale>("rationale", "None")},
+       arg<&SelectArgs::consider, Surrogates::kKept>("consider"),
+       kwarg<&SelectArgs::choose, Surrogates::kKept>("choose", "None"),
+       kwarg<&SelectArgs::uses_eval, Surrogates::kKept>("uses_eval", "None"), kwarg<&SelectArgs::none>("none", "False"),
+       kwarg<&SelectArgs::replaces, Surrogates::kKept>("replaces", "None"),
+       kwarg<&SelectArgs::rationale>("rationale", "None")},
       "Record a Selection over candidates, or a reaffirmation. Exactly one of\n"
       "`choose` (with `uses_eval`) or `none=True` states the outcome. `replaces`\n"
       "adds a Replace ref to a prior Selection (a reaffirmation).");

@@ -45,8 +45,11 @@ int hex_value(char c) {
   return -1;
 }
 
-// Control characters are escaped; everything else is written as it is.
-bool printable(uint32_t cp) { return !(cp < 0x20 || (cp >= 0x7F && cp < 0xA0)); }
+// Control characters are escaped, and so are surrogates: a text holding a
+// lone one (as a caller's text of no UTF-8 form reaches the core, each
+// surrogate in the three bytes UTF-8 would give it) is then written as UTF-8.
+// Everything else is written as it is.
+bool printable(uint32_t cp) { return !(cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || (cp >= 0xD800 && cp < 0xE000)); }
 
 }  // namespace
 

@@ -59,8 +59,8 @@ std::string describe_signed(int64_t v);
 std::string describe_float(double v);
 std::string describe_string(std::string_view s);
 
-// A text in double quotes with quotes, backslashes and control characters
-// escaped (\0 \t \r \n, others as \u{hex}), everything else as it is.
+// A text in double quotes with quotes, backslashes, control characters and
+// surrogates escaped (\0 \t \r \n, others as \u{hex}), everything else as it is.
 std::string debug_quote(std::string_view s);
 
 // "`A`", "`A` or `B`", "one of `A`, `B`, `C`".

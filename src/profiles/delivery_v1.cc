@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -27,6 +28,35 @@ constexpr std::string_view kClauseIds[] = {"D0", "D1", "D2", "D3", "D4", "D5", "
 // Evidence is matched on scheme and digest; the name is not compared.
 using Artifact = std::pair<std::string, std::string>;
 using Artifacts = std::set<Artifact>;
+
+// The citations of one evaluation that are not on the record are listed, in
+// order, while their problem texts total at most this many bytes; the rest
+// are counted in one last problem. An evaluation that the claims of many
+// requests share is written once per claim, so its text must not grow with
+// the evaluation: the part stays within a constant of a claim's own size.
+constexpr size_t kListedBytes = 512;
+// The shortest citation problem: a short id, " cites ", ":" and " which is
+// not on the record", so at most this many ever fit.
+constexpr size_t kMostListed = kListedBytes / (12 + 7 + 1 + 27);
+// An evaluation citing at most this many artifacts is checked afresh for each
+// claim that uses it.
+constexpr size_t kFewCitations = 16;
+
+// What an evaluation cites: the distinct (scheme, digest) pairs in the order
+// of their first citation, with the positions each is cited at.
+struct Cited {
+  std::vector<Artifact> keys;
+  std::vector<std::vector<size_t>> at;  // per key, ascending
+  std::map<Artifact, size_t> place;     // the key's index in `keys`
+  size_t total = 0;                     // citations, repeats included
+};
+
+// The keys of a Cited that the Results of one thread carry, as runs of
+// places, and the citations they account for.
+struct ThreadHits {
+  std::vector<std::pair<size_t, size_t>> runs;  // [first, end), ascending and apart
+  size_t citations = 0;
+};
 
 struct Claim {
   std::span<const Id> candidates;          // chosen by the Selection
@@ -90,10 +120,18 @@ class Facts {
     auto it = required_.find(request);
     return it == required_.end() ? std::span<const Requirement>{} : std::span(it->second);
   }
-  bool is_required(const Id& requirement, const Id& request) {
-    index_requirements();
-    const Id* r = required_request_.find(requirement);
-    return r && *r == request;
+  // The requirement ids an evaluation lists that are required ones, each
+  // with its request, in the evaluation's order. Only an evaluation that
+  // binds a request lists any, and then every claim using it is for that
+  // request: a claim reads them for its own request alone.
+  std::span<const std::pair<Id, Id>> required_of(const Record& e, const record::EvaluationDataV2& data) {
+    auto [it, added] = required_of_.try_emplace(&e);
+    if (added) {
+      index_requirements();
+      for (const Id& q : data.requirements)
+        if (const Id* request = required_request_.find(q)) it->second.emplace_back(q, *request);
+    }
+    return it->second;
   }
 
   // The candidate record's artifacts; empty when its payload does not read.
@@ -121,24 +159,145 @@ class Facts {
     return it == results_.end() ? nullptr : &it->second;
   }
 
-  // Takes `n` of the evidence checks left, if there are as many. An
-  // evaluation that binds no requirement can be used by the claims of every
-  // request, and its evidence is examined, and its problems written, once per
-  // claim: work and text would grow with the product of the two. The checks
-  // are bounded by the receipt's payloads instead: one per 16 bytes, at least
-  // 65536, which an evaluation used by a few claims never reaches.
-  bool take_evidence_checks(size_t n) {
-    if (!evidence_checks_) {
-      size_t bytes = 0;
-      for (const Record& r : input_.records()) bytes += r.data.size();
-      evidence_checks_ = std::max<size_t>(bytes / 16, 65536);
+  // The evidence problems of an evaluation in a claim, appended to `out`.
+  // Whether its citations are on the record depends on the evaluation, the
+  // claim's candidate record and the Selection's thread alone. An evaluation
+  // citing a few artifacts is checked afresh for each claim; one citing more
+  // is worked out once per such key, since an evaluation that binds no
+  // requirement may be used by the claims of every request.
+  void evidence_problems(const Record& e, const record::EvaluationDataV2& data, std::span<const Id> candidates,
+                         const Id& thread, std::vector<std::string>& out) {
+    const bool single = candidates.size() == 1;
+    const std::string v = short_id(e.id);
+    if (!single || data.candidate != candidates[0]) out.push_back(v + " judges another candidate");
+    if (data.evidence.empty()) return out.push_back(v + " has no evidence");
+    // Without a candidate record there is no evidence set, and no thread is looked at.
+    const Record* candidate = single ? input_.find(candidates[0]) : nullptr;
+    const Artifacts* of_candidate = candidate ? &candidate_artifacts(*candidate) : nullptr;
+    const Artifacts* of_thread = candidate ? thread_artifacts(thread) : nullptr;
+    if (data.evidence.size() <= kFewCitations) {
+      std::vector<const record::ArtifactRef*> missing;
+      for (const auto& a : data.evidence) {
+        const Artifact key{a.scheme, a.digest};
+        if (!(of_candidate && of_candidate->contains(key)) && !(of_thread && of_thread->contains(key)))
+          missing.push_back(&a);
+      }
+      return cite(v, missing, missing.size(), out);
     }
-    if (*evidence_checks_ < n) return false;
-    *evidence_checks_ -= n;
-    return true;
+    auto [it, added] = missing_.try_emplace({&e, candidate, candidate ? thread : Id{}});
+    if (added) it->second = missing_citations(e, data, of_candidate, of_thread, thread);
+    cite(v, it->second.first, it->second.count, out);
   }
 
  private:
+  // The citations of an evaluation that are not on the record: the first few
+  // in order, and how many there are.
+  struct Missing {
+    std::vector<const record::ArtifactRef*> first;
+    size_t count = 0;
+  };
+
+  // Lists the first missing citations, in order, while their problem texts
+  // fit; counts the rest in one last problem.
+  static void cite(const std::string& v, std::span<const record::ArtifactRef* const> first, size_t count,
+                   std::vector<std::string>& out) {
+    size_t listed = 0, bytes = 0;
+    for (const record::ArtifactRef* a : first) {
+      std::string problem =
+          v + " cites " + one_line(a->scheme) + ":" + one_line(a->digest) + " which is not on the record";
+      if (listed == kMostListed || bytes + problem.size() > kListedBytes) break;
+      bytes += problem.size();
+      out.push_back(std::move(problem));
+      ++listed;
+    }
+    if (listed < count)
+      out.push_back(v + " cites " + std::to_string(count - listed) + (listed ? " more" : "") +
+                    " artifact(s) which are not on the record");
+  }
+
+  // At the cost of the smaller of the evaluation's citations and each of the
+  // candidate's and the thread's artifacts (the latter once per thread).
+  Missing missing_citations(const Record& e, const record::EvaluationDataV2& data, const Artifacts* of_candidate,
+                            const Artifacts* of_thread, const Id& thread) {
+    const Cited& cited = cited_by(e, data);
+    static const ThreadHits kNoHits;
+    const ThreadHits& hits = of_thread ? thread_hits(e, cited, thread, *of_thread) : kNoHits;
+    // On the record: what the thread's Results carry, and what only the candidate does.
+    size_t on_record = hits.citations;
+    auto on_candidate = [&](size_t k) { return of_candidate && of_candidate->contains(cited.keys[k]); };
+    if (of_candidate)
+      for (size_t k : common(cited, *of_candidate))
+        if (!of_thread || !of_thread->contains(cited.keys[k])) on_record += cited.at[k].size();
+    Missing missing{{}, cited.total - on_record};
+    // The first missing citations are among those of the first missing keys
+    // (in order of first citation): walk the keys, jumping over the thread's
+    // runs, and merge the positions of the keys found.
+    std::vector<size_t> positions;
+    size_t keys = 0, run = 0;
+    for (size_t k = 0; k < cited.keys.size() && keys < kMostListed && missing.count != 0;) {
+      if (run < hits.runs.size() && hits.runs[run].first == k) {
+        k = hits.runs[run++].second;
+        continue;
+      }
+      if (!on_candidate(k)) {
+        ++keys;
+        for (size_t i = 0; i < cited.at[k].size() && i < kMostListed; ++i) positions.push_back(cited.at[k][i]);
+      }
+      ++k;
+    }
+    std::ranges::sort(positions);
+    for (size_t i = 0; i < positions.size() && i < kMostListed; ++i)
+      missing.first.push_back(&data.evidence[positions[i]]);
+    return missing;
+  }
+
+  const Cited& cited_by(const Record& e, const record::EvaluationDataV2& data) {
+    auto [it, added] = cited_.try_emplace(&e);
+    Cited& cited = it->second;
+    if (added) {
+      for (size_t i = 0; i < data.evidence.size(); ++i) {
+        const auto& a = data.evidence[i];
+        auto [at, fresh] = cited.place.try_emplace(Artifact{a.scheme, a.digest}, cited.keys.size());
+        if (fresh) {
+          cited.keys.push_back(at->first);
+          cited.at.emplace_back();
+        }
+        cited.at[at->second].push_back(i);
+      }
+      cited.total = data.evidence.size();
+    }
+    return cited;
+  }
+
+  // The places of the keys that `set` holds, in no particular order, at the
+  // cost of the smaller of the two.
+  static std::vector<size_t> common(const Cited& cited, const Artifacts& set) {
+    std::vector<size_t> places;
+    if (cited.keys.size() <= set.size()) {
+      for (size_t k = 0; k < cited.keys.size(); ++k)
+        if (set.contains(cited.keys[k])) places.push_back(k);
+    } else {
+      for (const Artifact& a : set)
+        if (auto it = cited.place.find(a); it != cited.place.end()) places.push_back(it->second);
+    }
+    return places;
+  }
+
+  const ThreadHits& thread_hits(const Record& e, const Cited& cited, const Id& thread, const Artifacts& of_thread) {
+    auto [it, added] = thread_hits_.try_emplace({&e, thread});
+    ThreadHits& hits = it->second;
+    if (added) {
+      std::vector<size_t> places = common(cited, of_thread);
+      std::ranges::sort(places);
+      for (size_t k : places) {
+        hits.citations += cited.at[k].size();
+        if (!hits.runs.empty() && hits.runs.back().second == k) ++hits.runs.back().second;
+        else hits.runs.emplace_back(k, k + 1);
+      }
+    }
+    return hits;
+  }
+
   void index_requirements() {
     if (requirements_indexed_) return;
     requirements_indexed_ = true;
@@ -163,7 +322,11 @@ class Facts {
   base::IdTable<Id> required_request_;
   bool results_indexed_ = false;
   base::IdMap<Artifacts> results_;
-  std::optional<size_t> evidence_checks_;
+  std::unordered_map<const Record*, std::vector<std::pair<Id, Id>>> required_of_;
+  std::unordered_map<const Record*, Cited> cited_;
+  // Keyed by records of the one span of records, which order as positions.
+  std::map<std::pair<const Record*, Id>, ThreadHits> thread_hits_;
+  std::map<std::tuple<const Record*, const Record*, Id>, Missing> missing_;  // evaluation, candidate, thread
 };
 
 // Every accepted Selection with outcome selected whose used evaluations that
@@ -259,8 +422,8 @@ class ClaimCheck {
     base::IdTableSet covered;
     for (const Used& e : read_) {
       if (retracted.contains(e.record->id) || !e.data->outcome.passes()) continue;
-      for (const Id& q : e.data->requirements)
-        if (facts_.is_required(q, claim_.request)) covered.insert(q);
+      for (const auto& [q, request] : facts_.required_of(*e.record, *e.data))
+        if (request == claim_.request) covered.insert(q);
     }
     const auto required = facts_.required(claim_.request);
     std::vector<std::string> uncovered;
@@ -277,8 +440,8 @@ class ClaimCheck {
     base::IdTableSet seen;
     for (const Used& e : read_) {
       if (e.data->outcome.passes()) continue;
-      const bool of_required = std::ranges::any_of(
-          e.data->requirements, [&](const Id& q) { return facts_.is_required(q, claim_.request); });
+      const bool of_required = std::ranges::any_of(facts_.required_of(*e.record, *e.data),
+                                                   [&](const auto& q) { return q.second == claim_.request; });
       if (of_required && seen.insert(e.record->id))
         listed.push_back(short_id(e.record->id) + " " + e.data->outcome.label());
     }
@@ -286,39 +449,16 @@ class ClaimCheck {
     else d2.add(false, s_ + ": non-passing " + joined(listed, ", "));
   }
 
-  // One candidate, judged by every evaluation, whose evidence is on the record.
+  // One candidate, judged by every evaluation, whose evidence is on the
+  // record: the candidate's artifacts and those of the accepted Results of
+  // the Selection's thread (nothing when the candidate has no record).
   void evidence(Parts& d3) {
     std::vector<std::string> problems;
-    const bool single = claim_.candidates.size() == 1;
-    if (!single) problems.push_back("chooses " + std::to_string(claim_.candidates.size()) + " candidates");
-    // The candidate's artifacts and those of the accepted Results of the
-    // Selection's thread; nothing when the candidate has no record.
-    const Artifacts* of_candidate = nullptr;
-    const Artifacts* of_thread = nullptr;
-    if (single)
-      if (const Record* c = facts_.input().find(claim_.candidates[0])) {
-        of_candidate = &facts_.candidate_artifacts(*c);
-        of_thread = facts_.thread_artifacts(claim_.selection->thread);
-      }
-    auto on_record = [&](const record::ArtifactRef& a) {
-      const Artifact key{a.scheme, a.digest};
-      return (of_candidate && of_candidate->contains(key)) || (of_thread && of_thread->contains(key));
-    };
+    const size_t n = claim_.candidates.size();
+    if (n != 1) problems.push_back("chooses " + std::to_string(n) + " candidates");
     if (v1_ != 0) problems.push_back(std::to_string(v1_) + " evaluation(s) without an evidence set (v1 shape)");
-    for (const Used& e : read_) {
-      const std::string v = short_id(e.record->id);
-      if (!single || e.data->candidate != claim_.candidates[0]) problems.push_back(v + " judges another candidate");
-      if (e.data->evidence.empty()) {
-        problems.push_back(v + " has no evidence");
-      } else if (!facts_.take_evidence_checks(e.data->evidence.size())) {
-        problems.push_back(v + " evidence not examined (check limit reached)");
-      } else {
-        for (const auto& a : e.data->evidence)
-          if (!on_record(a))
-            problems.push_back(v + " cites " + one_line(a.scheme) + ":" + one_line(a.digest) +
-                               " which is not on the record");
-      }
-    }
+    for (const Used& e : read_)
+      facts_.evidence_problems(*e.record, *e.data, claim_.candidates, claim_.selection->thread, problems);
     if (problems.empty())
       d3.add(true, s_ + ": " + std::to_string(read_.size()) +
                        " evaluation(s) bound to the chosen candidate, evidence on the record");
@@ -333,7 +473,7 @@ class ClaimCheck {
     std::vector<std::string> own;
     for (const Record* e : claim_.evaluations)
       if (e->author.id == producer) own.push_back(short_id(e->id));
-    const std::string who = s_ + ": producer " + base::debug_quote(producer);
+    const std::string who = s_ + ": producer " + quoted(producer);
     if (own.empty()) d4.add(true, who + ", every evaluator distinct");
     else d4.add(false, who + " authored evaluation(s) " + joined(own, ", "));
   }

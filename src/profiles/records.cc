@@ -6,12 +6,25 @@
 
 namespace quintrel::profiles {
 
+std::string quoted(std::string_view text) {
+  std::string out = base::debug_quote(text);
+  for (size_t at = 0; (at = out.find("\xE2\x80", at)) != std::string::npos;) {
+    const char last = at + 2 < out.size() ? out[at + 2] : 0;
+    if (last == '\xA8' || last == '\xA9') out.replace(at, 3, last == '\xA8' ? "\\u{2028}" : "\\u{2029}");
+    else at += 3;
+  }
+  return out;
+}
+
 std::string one_line(std::string_view text) {
-  // C0 controls and DEL in one byte; C1 controls as C2 80 to C2 9F.
+  // C0 controls and DEL in one byte; C1 controls as C2 80 to C2 9F; the
+  // separators as E2 80 A8 and E2 80 A9.
+  const auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
   for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-    if (c < 0x20 || c == 0x7F || c1) return base::debug_quote(text);
+    const unsigned char c = byte(i);
+    const bool c1 = c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) < 0xA0;
+    const bool separator = c == 0xE2 && byte(i + 1) == 0x80 && (byte(i + 2) == 0xA8 || byte(i + 2) == 0xA9);
+    if (c < 0x20 || c == 0x7F || c1 || separator) return quoted(text);
   }
   return std::string(text);
 }

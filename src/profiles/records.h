@@ -62,9 +62,14 @@ inline bool met(const ProfileResult& r) {
   return r.status == ProfileStatus::Conformant && r.declaration_matches != false;
 }
 
+// A text from a receipt in its quoted, escaped form ("{:?}"), the line and
+// paragraph separators U+2028 and U+2029 escaped too: with the control
+// characters they are every line end of a reader that splits lines the
+// Unicode way (Python's splitlines), so the form holds no line end at all.
+std::string quoted(std::string_view text);
+
 // A text from a receipt as it may stand in a one-line detail or report line:
-// unchanged, unless it holds a control character (a line feed could forge a
-// line); then in its quoted, escaped form ("{:?}").
+// unchanged, unless it holds a line end of any reader; then quoted.
 std::string one_line(std::string_view text);
 
 // The items, each written by `write`, with `separator` between them.

@@ -46,7 +46,7 @@ ClauseResult s2_pinned_authors(const Input& input, const state::State& state) {
             std::to_string(pinned.size()) + " pinned author(s) of evolution records: [" +
                 joined(pinned, ", ", one_line) + "]"};
   return {"S2", false, "unpinned: " + joined(unpinned, ", ", [](const auto& entry) {
-                         return base::debug_quote(entry.first) + " (" +
+                         return quoted(entry.first) + " (" +
                                 joined(entry.second, ", ") + ")";
                        })};
 }

@@ -81,9 +81,11 @@ TEST(Registry, DeclaringAndEvaluating) {
 
 TEST(CoreProfile, Clauses) {
   Workflow w = workflow();
-  record::CandidateData rejected;  // a tree of the wrong length: rejected, so never counted
-  rejected.source.git.tree = "abc";
-  ASSERT_TRUE(w.log.commit(draft(Kind::Candidate, "provider", rejected, {cause(w.request)})).judgement);
+  record::CandidateData candidate;  // a tree of the wrong length: rejected, so never counted
+  candidate.source.git.tree = "abc";
+  ASSERT_TRUE(w.log.commit(draft(Kind::Candidate, "provider", candidate, {cause(w.request)})).judgement);
+  candidate.source.git.tree = std::string(40, 'b');  // a second reported one
+  w.log.accept(draft(Kind::Candidate, "provider", candidate, {cause(w.request)}));
   const Receipt base = receipt_of(w.log);
   const std::vector<std::string> clean = {
       "ok B1: status Clean",
@@ -91,7 +93,7 @@ TEST(CoreProfile, Clauses) {
       "ok B3: Candidate=Reported, Evaluation=Reported, Selection=Inferred",
       "ok B4: max_context_records 200",
       "ok B5: admin_retraction_actors [], reaffirmation_actors []",
-      "ok B6: candidates: 1 manifest-bound, 1 reported",
+      "ok B6: candidates: 1 manifest-bound, 2 reported",
   };
   using Rules = verify::VerifierRules;
   const struct {

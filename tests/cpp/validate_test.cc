@@ -73,14 +73,15 @@ TEST(Validate, EachStep) {
        "receipt exceeds record limit (14 > 13)"},
       {"records exactly at the limits", limit([](ValidationLimits& l) { l.max_records = 14, l.max_refs = 2; }),
        S::Clean},
-      {"a payload over the limit, tested before the refs", [](Receipt& r, ValidationLimits& l) {
+      {"a payload over the limit, tested before the refs and the version", [](Receipt& r, ValidationLimits& l) {
          r.records[3].data.resize(1001, ' ');
          r.records[3].refs.resize(9, r.records[3].refs[0]);
          r.records[5].refs.resize(9, r.records[5].refs[0]);
+         r.spec_version = "0.5";
          l.max_payload_bytes = 1000;
          return bytes_of(r);
        },
-       S::Invalid, "record 3 exceeds payload size limit"},
+       S::Invalid, "record 3 exceeds payload size limit", {}, "0.5"},
       {"the first record over the ref limit", limit([](ValidationLimits& l) { l.max_refs = 1; }), S::Invalid,
        "record 10 exceeds ref-count limit"},
       {"an odd spec version", version("0.4\n\"x"), S::Invalid,
@@ -243,18 +244,6 @@ TEST(ReportText, Shapes) {
                   "profile p3: CONFORMANT (required)\n"
                   "  hash:          " + hex(h) + "\n"
                   "profile mystery: UNKNOWN (declared)\n");
-
-  // Texts from the receipt cannot forge a line: one holding a control
-  // character is written quoted and escaped.
-  Report forged = validate_with_limits(bytes_of(receipt_of(workflow().log)), kLimits);
-  forged.spec_version = "0.4\nstatus:          CLEAN";
-  forged.problem = "unknown field `\r`";
-  forged.profiles = {{"p\n", {}, profiles::ProfileStatus::Unknown, true, std::nullopt, {}}};
-  const std::string forged_text = to_text(forged);
-  EXPECT_NE(forged_text.find("spec version:    \"0.4\\nstatus:          CLEAN\"\n"), std::string::npos);
-  EXPECT_NE(forged_text.find("problem:         \"unknown field `\\r`\"\n"), std::string::npos);
-  EXPECT_NE(forged_text.find("profile \"p\\n\": UNKNOWN (declared)\n"), std::string::npos);
-  EXPECT_EQ(std::ranges::count(forged_text, '\n'), 9);
 
   // A refused write stops the rendering at once.
   int writes = 0;

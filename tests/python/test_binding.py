@@ -4,7 +4,7 @@ JSON conversion, reached through the layer's test module `_quintrel_probe`
 import pytest
 
 from conftest import refused
-from quintrel import default_rules
+from quintrel import default_rules, validate
 
 _quintrel_probe = pytest.importorskip("_quintrel_probe")
 probe = _quintrel_probe._probe
@@ -27,9 +27,20 @@ def test_binding_errors(call, message):
     assert refused(call, TypeError) == message
 
 
-def test_surrogates_have_no_utf8_form():
-    with pytest.raises(UnicodeEncodeError):
-        default_rules({"\ud800": "user"})
+@pytest.mark.parametrize("call", [
+    lambda w, items: default_rules({"u": "user"}, admins=items),
+    lambda w, items: validate(b"{}", require_profile=items),
+    lambda w, items: w.candidate("bot", "a" * 40, artifacts=items),
+    lambda w, items: w.select("alice", "o", items, none=True),
+    lambda w, items: w.receipt(profiles=items),
+])
+def test_a_claimed_length_reserves_nothing(writer, call):
+    errors = []
+    for items in (range(3), range(10**18)):  # item 0 decides, however long the sequence says it is
+        with pytest.raises(Exception) as e:
+            call(writer, items)
+        errors.append((type(e.value), str(e.value)))
+    assert errors[0] == errors[1]
 
 
 def test_faults_become_panic_or_memory_error(capfd):

@@ -82,7 +82,7 @@ CANDIDATE_ROWS = [
     ({"continues": "bad c", "parent": "bad p"}, 'invalid record id "bad p"'),
     ({"continues": "bad c", "parent": "{root}"}, 'invalid record id "bad c"'),
     ({"derives_from": []}, "derives_from requires at least one id"),
-    ({"derives_from": ["{root}", "X", "Y"]}, 'invalid record id "X"'),
+    ({"derives_from": ["{root}", "X\ud800", "Y"]}, 'invalid record id "X\\u{{d800}}"'),
     # the lineage is checked before the directory is walked
     ({"upgrades": "{eval}", "manifest": "/no/such"}, UPGRADE.format("{eval}") + "is not a Candidate in this log"),
     ({"upgrades": "{rejected}"}, UPGRADE.format("{rejected}") + "is not an accepted Candidate"),

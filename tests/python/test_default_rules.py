@@ -49,6 +49,9 @@ def rules(*args, **kwargs):
      'author_keys entry "a": a public key must be 64 lowercase hex characters'),
     ({"authors": {"a": "user"}, "author_keys": {"a": [KEY, KEY[:-1]]}},
      'author_keys entry "a": a public key must be 64 lowercase hex characters'),
+    # a lone surrogate has no UTF-8 form: the interpreter's UnicodeEncodeError (an id keeps it)
+    ({"authors": {"\ud800": "user"}},
+     "'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed"),
 ])
 def test_refused_values(kwargs, message):
     assert refused(lambda: default_rules(**kwargs)) == message

@@ -91,6 +91,7 @@ def test_writer_and_receipt_agree(lineage, lineage_bytes, ids, log_dir):
             assert ask(obj, query, i) == "ValueError: " + message.format(i)
         for query in BY_ID:
             assert ask(obj, query, "ABC") == 'ValueError: invalid record id "ABC"'
+            assert ask(obj, query, "\udbff") == 'ValueError: invalid record id "\\u{dbff}"'
             with pytest.raises(TypeError, match=r"argument 'id' must be str, not int"):
                 getattr(obj, query)(5)
         with pytest.raises(TypeError):
@@ -120,6 +121,7 @@ def test_edited_receipts(lineage, lineage_bytes, ids):
 
 def test_a_new_log(writer):
     assert (writer.frontier(), writer.selected("x")) == ({"frontier": []}, {"objective": "x", "selections": []})
+    assert writer.selected("\ud800") == {"objective": "\ud800", "selections": []}  # no stored objective is such
     request = writer.request("alice", "one").id
     assert writer.standing(request) == {
         "node": {"id": request, "kind": "Request", "retracted": False, "standing": "n/a", "tainted": False},

@@ -28,7 +28,7 @@ def request_id(writer):
 VALUE_ROWS = [
     (lambda w, req: w.request("Alice", "x"), NOT_REGISTERED.format('"Alice"')),
     (lambda w, req: w.retract("mallory", "XYZ", "r"), NOT_REGISTERED.format('"mallory"')),
-    (lambda w, req: w.retract("alice", "bad", "r"), 'invalid record id "bad"'),
+    (lambda w, req: w.retract("alice", "bad\ud800", "r"), 'invalid record id "bad\\u{d800}"'),
     (lambda w, req: w.requirement("mallory", "bad", "", ""), NOT_REGISTERED.format('"mallory"')),
     (lambda w, req: w.requirement("exec", "bad", "", ""), 'invalid record id "bad"'),
     (lambda w, req: w.requirement("exec", MISSING, "", ""), NOT_ACCEPTED.format(f'"{MISSING}"')),
