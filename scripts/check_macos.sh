@@ -60,7 +60,8 @@ for header in "${pch_headers[@]}"; do
   mkdir -p "$out/pch/$(dirname "$header")"
   printf '%s\n' "$header"
 done | xargs -P "$parallel" -I{} \
-  "${zig[@]}" "${flags[@]}" -fpch-instantiate-templates -x c++-header {} -c -o "$out/pch/{}.pch"
+  "${zig[@]}" "${flags[@]}" -fpch-instantiate-templates -x c++-header {} -c -o "$out/pch/{}.pch" ||
+  { echo "$target: a header does not compile" >&2; exit 1; }
 sources=$(find binding src -name '*.cc' | sort)
 # shellcheck disable=SC2086
 c++ -std=c++23 -Isrc -I"$python_include" -MM $sources | sed -e ':a' -e '/\\$/N; s/\\\n//; ta' |
@@ -75,23 +76,27 @@ c++ -std=c++23 -Isrc -I"$python_include" -MM $sources | sed -e ':a' -e '/\\$/N; 
 
 # Syntax only: zig's clang then writes no object, which zig reports as a
 # failed rename once the compiler has succeeded; that report, as the last
-# line, is the sign of success.
+# line, is the sign of success. A source that fails leaves its name in
+# failed.txt.
 compile_one() {
   local source=$1 name=${1//\//_} pch=() rc=0
   local log="$out/logs/$name.txt"
   [ -z "$2" ] || pch=(-Xclang -include-pch -Xclang "$out/pch/$2.pch")
-  # zig makes the named output file (empty), /dev/null or not.
+  # zig makes an empty file under the output's name (under the source's, in the
+  # current directory, for /dev/null).
   "${zig[@]}" "${flags[@]}" "${pch[@]}" -c -fsyntax-only -o "$out/logs/$name.o" "$source" 2>"$log" || rc=$?
   grep -v -e "argument unused during compilation: '-c'" -e "$renamed" "$log" >&2 || true
-  [ "$rc" -eq 0 ] || [[ "$(tail -n 1 "$log")" =~ $renamed ]] || { echo "$target: $source does not compile" >&2; return 1; }
+  [ "$rc" -eq 0 ] || [[ "$(tail -n 1 "$log")" =~ $renamed ]] || echo "$source" >>"$out/failed.txt"
 }
 renamed="error: failed to rename .*: FileNotFound\$"
 mkdir -p "$out/logs"
-failed=0
 while read -r source pch; do
-  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || failed=1; done
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
   compile_one "$source" "$pch" &
 done <"$out/sources.txt"
-while [ -n "$(jobs -rp)" ]; do wait -n || failed=1; done
-[ "$failed" -eq 0 ] || exit 1
+wait
+if [ -s "$out/failed.txt" ]; then
+  echo "$target: these sources do not compile:" $(sort "$out/failed.txt") >&2
+  exit 1
+fi
 echo "$target: $(wc -l <"$out/sources.txt") sources compiled in $((SECONDS - started)) s"
