@@ -4,11 +4,19 @@
 # default). Extra arguments go to libFuzzer. Needs `scripts/setup.sh --fuzz`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/env.sh
 seconds=${1:-30}
 shift || true
 
 jobs=$(nproc 2>/dev/null || echo 2)
-CC=clang-19 CXX=clang++-19 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# Apple's clang has no libFuzzer; Homebrew's has.
+if [ "$(uname -s)" = Darwin ]; then
+  llvm=$(brew --prefix llvm)
+  export CC="$llvm/bin/clang" CXX="$llvm/bin/clang++"
+else
+  export CC=clang-19 CXX=clang++-19
+fi
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUINTREL_PYTHON=OFF -DQUINTREL_TESTS=OFF -DQUINTREL_SANITIZE=ON -DQUINTREL_FUZZ=ON >/dev/null
 cmake --build build/fuzz -j "$jobs" --target receipt_fuzz receipt_fuzz_seeds
 

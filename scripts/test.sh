@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Sets everything up, then runs every test: the C++ tests plain and under
+# Sets everything up, then runs every test: on Linux the compile of every
+# source for macOS on 64-bit Arm, the C++ tests plain and under
 # AddressSanitizer with UndefinedBehaviorSanitizer, each followed by the long
-# mode (tests labelled "long"), the Python tests against the installed wheel
-# (also under CPython 3.10 and 3.13 where pyenv has them), the README's
-# example, and a short run of the receipt fuzz target.
+# mode (tests labelled "long"), the Python tests against the wheel installed in
+# the project's virtual environment (also under CPython 3.10 and 3.13 where
+# pyenv has them), the README's example, and a short run of the receipt fuzz
+# target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --fuzz
+source scripts/env.sh
+
+# On macOS the builds below compile every source for it anyway.
+[ "$(uname -s)" = Darwin ] || bash scripts/check_macos.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

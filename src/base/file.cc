@@ -7,11 +7,24 @@
 
 namespace quintrel::base {
 
+namespace {
+
+// strerror_r comes in two forms. The GNU one, which glibc gives g++, returns
+// the text, which need not be in buf; the POSIX one, the only one macOS has,
+// writes the text into buf and returns an error number.
+[[maybe_unused]] const char* strerror_r_text(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* strerror_r_text(int, const char* buf) { return buf; }
+
+// The system's text for an errno value.
+std::string system_text(int code) {
+  char buf[256] = "Unknown error";
+  return strerror_r_text(strerror_r(code, buf, sizeof buf), buf);
+}
+
+}  // namespace
+
 IoError os_error(int code) {
-  char buf[256];
-  // The GNU form returns the text, which need not be in buf.
-  const char* text = strerror_r(code, buf, sizeof buf);
-  return IoError{IoError::Kind::Os, code, std::string(text) + " (os error " + std::to_string(code) + ")"};
+  return IoError{IoError::Kind::Os, code, system_text(code) + " (os error " + std::to_string(code) + ")"};
 }
 
 IoError io_error(IoError::Kind kind, std::string_view text) { return IoError{kind, 0, std::string(text)}; }

@@ -40,7 +40,8 @@ class FileSystem {
   // Moves the position to the end; returns it.
   virtual IoResult<uint64_t> seek_end(int file) = 0;
   virtual IoResult<uint64_t> size(int file) = 0;
-  // A full flush of data and metadata to the device (fsync).
+  // A full flush of data and metadata to the device (F_FULLFSYNC on Apple
+  // platforms, fsync elsewhere).
   virtual IoResult<void> sync(int file) = 0;
   virtual IoResult<void> truncate(int file, uint64_t size) = 0;
   // An exclusive, non-blocking advisory lock on the whole file (flock); fails

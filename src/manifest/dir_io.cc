@@ -19,6 +19,17 @@ int open_retry(int dir_fd, const char* name, int flags) {
   return fd;
 }
 
+// Whether two stats show the same modification time, to the nanosecond.
+// Apple's stat names it st_mtimespec.
+bool same_modification_time(const struct stat& a, const struct stat& b) {
+#ifdef __APPLE__
+  const timespec &x = a.st_mtimespec, &y = b.st_mtimespec;
+#else
+  const timespec &x = a.st_mtim, &y = b.st_mtim;
+#endif
+  return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+}
+
 }  // namespace
 
 std::expected<Fd, ManifestError> open_root(const std::string& path) {
@@ -112,8 +123,7 @@ std::expected<FileHash, ManifestError> hash_file_at(int dir_fd, const char* name
   }
   struct stat after;
   if (::fstat(fd.get(), &after) != 0) return std::unexpected(os_error(errno));
-  if (left != 0 || after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
-      after.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+  if (left != 0 || after.st_size != st.st_size || !same_modification_time(after, st))
     return std::unexpected(invalid_data(std::string(kFileChangedText) + ": " + std::string(path)));
   return FileHash{h.finish(), (st.st_mode & S_IXUSR) != 0};
 }
