@@ -55,11 +55,6 @@ const std::vector<std::string> kNoClaim = [] {
   return rows;
 }();
 
-void one_claim(World& w) {
-  Standard s(w);
-  w.select("S", {s.candidate}, {s.evaluation});
-}
-
 TEST(DeliveryProfile, Clauses) {
   const struct {
     const char* name;

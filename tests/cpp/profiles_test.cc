@@ -48,7 +48,9 @@ TEST(ProfileRecords, TableHashIsPinned) {
 }
 
 TEST(Registry, DeclaringAndEvaluating) {
-  const Receipt receipt = receipt_of(workflow().log);
+  World w;
+  one_claim(w);
+  const Receipt receipt = receipt_of(w.log);
   auto declare = [&](std::vector<std::string> ids) { return Receipt::with_declared_profiles(receipt, ids); };
   auto declared = declare({"quintrel-core-v1"});
   ASSERT_TRUE(declared);
@@ -80,12 +82,16 @@ TEST(Registry, DeclaringAndEvaluating) {
 }
 
 TEST(CoreProfile, Clauses) {
-  Workflow w = workflow();
+  World w;
+  Standard s(w);  // its candidate is reported
   record::CandidateData candidate;  // a tree of the wrong length: rejected, so never counted
   candidate.source.git.tree = "abc";
-  ASSERT_TRUE(w.log.commit(draft(Kind::Candidate, "provider", candidate, {cause(w.request)})).judgement);
+  ASSERT_TRUE(w.commit(draft(Kind::Candidate, "provider", candidate, {cause(s.request)})).judgement);
   candidate.source.git.tree = std::string(40, 'b');  // a second reported one
-  w.log.accept(draft(Kind::Candidate, "provider", candidate, {cause(w.request)}));
+  w.add("C2", draft(Kind::Candidate, "provider", candidate, {cause(s.request)}));
+  candidate.source.manifest_hash = base::sha256("manifest");
+  candidate.source.binding = record::BindingMode::manifest;
+  w.add("M", draft(Kind::Candidate, "provider", candidate, {cause(s.request)}));
   const Receipt base = receipt_of(w.log);
   const std::vector<std::string> clean = {
       "ok B1: status Clean",

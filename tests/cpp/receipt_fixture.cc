@@ -7,42 +7,12 @@
 
 namespace quintrel::fixture {
 
-verify::VerifierRules workflow_rules() {
-  verify::VerifierRules rules = test_rules().with_baseline_thresholds();
-  rules.max_context_records = 200;
-  return rules;
-}
-
-Workflow workflow(bool with_requirement) {
-  Workflow w;
-  w.log.rules = workflow_rules();
-  w.request = w.log.accept(draft(Kind::Request, "user", record::RequestData{"ship it", base::sha256("scope")}));
-  if (with_requirement)
-    w.requirement = w.log.accept(draft(Kind::Requirement, "user",
-                                       record::RequirementData{"tests", "the tests pass", true, std::nullopt,
-                                                               record::Provenance::user_authored},
-                                       {cause(w.request)}));
-  record::CandidateData c;
-  c.source.git.tree = std::string(40, 'a');
-  c.source.manifest_hash = base::sha256("manifest");
-  c.source.binding = record::BindingMode::manifest;
-  w.manifest_candidate = w.log.accept(draft(Kind::Candidate, "provider", c, {cause(w.request)}));
-  c.source.manifest_hash.reset();
-  c.source.binding = record::BindingMode::reported;
-  w.reported_candidate = w.log.accept(draft(Kind::Candidate, "provider", c, {cause(w.request)}));
-  const Id picked = w.manifest_candidate;
-  w.evaluation = w.log.accept(draft(Kind::Evaluation, "provider", record::EvaluationData{picked, "tests"}, {use(picked)}));
-  w.selection = w.log.accept(draft(Kind::Selection, "provider",
-                                   record::SelectionData{"ship", {picked}, record::SelectionOutcome::choose({picked}), {}},
-                                   {require(picked), use(w.evaluation)}));
-  return w;
-}
-
 std::string digest(const std::string& name) { return base::hex_encode(base::sha256(name)); }
 record::ArtifactRef artifact(const std::string& name) { return {"sha256-bytes", digest(name), std::nullopt}; }
 
 World::World(bool pinned) : pinned(pinned), names{{"build", digest("build")}, {"x", digest("x")}} {
-  log.rules = workflow_rules();
+  log.rules = test_rules().with_baseline_thresholds();
+  log.rules.max_context_records = 200;
   if (!pinned) return;
   log.rules.signature_required_kinds = {Kind::Candidate, Kind::Evaluation, Kind::Selection, Kind::Retraction,
                                         Kind::Requirement};

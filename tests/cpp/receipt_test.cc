@@ -7,7 +7,8 @@ namespace {
 using namespace quintrel::fixture;
 
 TEST(Receipt, RoundTrip) {
-  Workflow w = workflow();
+  World w;
+  one_claim(w);
   const Receipt receipt = receipt_of(w.log);
   const std::string bytes = bytes_of(receipt);
   auto read = Receipt::from_bytes(bytes);

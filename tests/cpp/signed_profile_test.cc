@@ -16,13 +16,6 @@ using namespace quintrel::fixture;
 using namespace quintrel::record;
 using receipt::Receipt;
 
-// The standard claim: a selection "S" of the candidate using its evaluation,
-// attested when the world is pinned.
-void standard(World& w) {
-  Standard s(w);
-  w.select("S", {s.candidate}, {s.evaluation});
-}
-
 const std::vector<std::string> kMet = {
     "ok S0: quintrel-core-v1: Conformant (not declared; evaluated as the fallback)",
     "ok S1: signatures required for Candidate, Evaluation, Selection, Retraction, Requirement",
@@ -38,11 +31,11 @@ TEST(SignedProfile, Clauses) {
     std::vector<std::string> expect;  // replaces the rows of kMet with the same clause id
     std::function<void(Receipt&)> edit = {};
   } cases[] = {
-      {"signed throughout", true, standard, {}},
-      {"the core profile not met", true, standard,
+      {"signed throughout", true, one_claim, {}},
+      {"the core profile not met", true, one_claim,
        {"FAIL S0: quintrel-core-v1: NonConformant (not declared; evaluated as the fallback)"},
        [](Receipt& r) { r.rules.max_context_records = 0; }},
-      {"three kinds required", true, standard, {"FAIL S1: signature not required for Retraction, Requirement"},
+      {"three kinds required", true, one_claim, {"FAIL S1: signature not required for Retraction, Requirement"},
        [](Receipt& r) { r.rules.signature_required_kinds = {Kind::Candidate, Kind::Evaluation, Kind::Selection}; }},
       {"unsigned, nothing pinned", false,
        [](World& w) {
@@ -72,7 +65,7 @@ TEST(SignedProfile, Clauses) {
          EXPECT_TRUE(w.commit(rejected).judgement);
        },
        {"FAIL S3: not attested: 1 of 4 used evaluation(s): [{E2}]"}},
-      {"an Invalid receipt", true, standard, failing('S', 0, 3, "receipt is Invalid"),
+      {"an Invalid receipt", true, one_claim, failing('S', 0, 3, "receipt is Invalid"),
        [](Receipt& r) { r.records[1].time = 9; }},
   };
   for (const auto& c : cases) {
@@ -88,7 +81,9 @@ TEST(SignedProfile, Clauses) {
 // Validation finds a receipt whose state does not rebuild Invalid; the
 // stronger profiles still say so when asked directly.
 TEST(StrongerProfiles, StateThatDoesNotRebuild) {
-  Receipt receipt = receipt_of(workflow().log);
+  World w;
+  one_claim(w);
+  Receipt receipt = receipt_of(w.log);
   for (auto& r : receipt.records)
     if (r.kind == Kind::Verdict) r.data = base::to_bytes("{}");
   receipt::Report clean;
