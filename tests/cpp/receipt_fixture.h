@@ -71,20 +71,4 @@ inline Id one_claim(World& w) {
   return w.select("S", {s.candidate}, {s.evaluation});
 }
 
-// Each clause result as "ok D0: detail" or "FAIL D0: detail".
-std::vector<std::string> clause_lines(const profiles::ProfileResult& result);
-// Clause lines "FAIL L<first>: detail" to "FAIL L<last>: detail".
-std::vector<std::string> failing(char letter, int first, int last, const std::string& detail);
-// `rows` (clause lines as above) with each of `changes` in place of the row
-// of its clause id, and every "{name}" replaced by the value of `name`.
-std::vector<std::string> expected_rows(std::vector<std::string> rows, const std::vector<std::string>& changes,
-                                       const std::map<std::string, std::string>& names = {});
-// Expects the result's clause lines to be `rows`, its status to follow them
-// and its hash to be the table's.
-void expect_rows(const profiles::ProfileResult& result, const std::vector<std::string>& rows,
-                 const profiles::ProfileTable& table, const std::string& name);
-// The result of the profile when the receipt is validated under the standard
-// limits with it required (declared or not).
-profiles::ProfileResult validated_profile(const receipt::Receipt& receipt, const std::string& id);
-
 }  // namespace quintrel::fixture

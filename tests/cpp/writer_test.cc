@@ -101,18 +101,5 @@ TEST(Writer, UpgradeTargetsAreReadBeforeTheirStandingIsAsked) {
   EXPECT_TRUE(upgraded->accepted);
 }
 
-TEST(Writer, ArtifactFieldsOfTheWrongTypeRefuseInTheirTurn) {
-  ArtifactEntry dict{ArtifactEntry::Form::Dict, {}, {ArtifactField::State::Text, "sha256-bytes"},
-                     {ArtifactField::State::Text, std::string(64, 'c')},
-                     {ArtifactField::State::NotText, "name must be str"}};
-  ArtifactEntry text{ArtifactEntry::Form::Text, "nocolon"};
-  EXPECT_EQ(parse_artifacts({text, dict}).error(),
-            Refusal::value("invalid artifact \"nocolon\" (expected scheme:digest[:name])"));
-  EXPECT_EQ(parse_artifacts({dict, text}).error(), Refusal::type("name must be str"));
-  dict.name = {};
-  EXPECT_EQ(parse_artifacts({dict, dict}).value(),
-            (std::vector<record::ArtifactRef>{{"sha256-bytes", std::string(64, 'c'), std::nullopt}}));
-}
-
 }  // namespace
 }  // namespace quintrel::writer

@@ -161,7 +161,7 @@ NO_COLON = 'invalid artifact "{}" (expected scheme:digest[:name])'
     ([{"scheme": "BAD", "digest": "c", "name": "n"}], ValueError, BAD.format("BAD:c")),
     ([["sha256-bytes", "c" * 64]], ValueError, "artifacts entries must be 'scheme:digest[:name]' strings or dicts"),
     # entry by entry
-    ([SHA, "nocolon", 5], ValueError, NO_COLON.format("nocolon")),
+    ([SHA, "nocolon", {"scheme": 1}], ValueError, NO_COLON.format("nocolon")),
     ([SHA, {"scheme": 1}, "nocolon"], TypeError, NOT_TEXT.format(1, "scheme", "int")),
 ])
 def test_artifact_refusals(writer, artifacts, error, message):

@@ -21,12 +21,7 @@ def schema(name):
     return hashlib.sha256(name.encode()).hexdigest()
 
 
-@pytest.fixture
-def request_id(writer):
-    return writer.request("alice", "build it").id
-
-
-def test_request_payload_rejection_and_retractions(writer):
+def test_request_requirement_and_retraction_payloads(writer):
     c = writer.request("alice", "")  # an empty objective is passed on
     assert payload(writer, c.id) == {"attachments": [], "objective": "", "parent_request_id": None, "scope": SPACE}
     rejected = writer.request("bot", "a provider may not request")
@@ -35,6 +30,23 @@ def test_request_payload_rejection_and_retractions(writer):
     assert repr(c) == f"Commit(id={c.id[:12]}..., accepted=True, reason=None)"
     assert (c.result, c.reason) == ("accept", None)
     assert len(writer) == 4
+
+    r = writer.requirement("alice", c.id, "k1", " ")
+    assert payload(writer, r.id) == {
+        "description": " ", "expected_evidence": None, "key": "k1", "provenance": "user_authored",
+        "required": True}
+    r = writer.requirement("alice", c.id, "k2", "d", required=False, expected_evidence="a log",
+                           provenance="user-authored")
+    assert payload(writer, r.id) == {
+        "description": "d", "expected_evidence": "a log", "key": "k2", "provenance": "user_authored",
+        "required": False}
+    r = writer.requirement(author="bot", request=c.id, key="k3", description="d")
+    assert r.accepted and payload(writer, r.id)["provenance"] == "derived"
+    assert refs_of(writer, r.id) == [("Cause", c.id)]
+    for target in (rejected.id, r.id):
+        assert refused(lambda: writer.requirement("alice", target, "k", "d")) == (
+            f'request "{target}" is not an accepted Request in this log')
+
     # who may retract what is the verifier's to judge; here, what the verb commits
     missing = writer.retract("alice", MISSING, "")
     assert (missing.accepted, missing.reason) == (False, "RefUnresolved")
@@ -43,36 +55,17 @@ def test_request_payload_rejection_and_retractions(writer):
     assert own.accepted and refs_of(writer, own.id) == [("Cause", c.id)]
 
 
-def test_requirement_payloads(writer, request_id):
-    c = writer.requirement("alice", request_id, "k1", " ")
-    assert payload(writer, c.id) == {
-        "description": " ", "expected_evidence": None, "key": "k1", "provenance": "user_authored",
-        "required": True}
-    c = writer.requirement("alice", request_id, "k2", "d", required=False, expected_evidence="a log",
-                           provenance="user-authored")
-    assert payload(writer, c.id) == {
-        "description": "d", "expected_evidence": "a log", "key": "k2", "provenance": "user_authored",
-        "required": False}
-    c = writer.requirement(author="bot", request=request_id, key="k3", description="d")
-    assert c.accepted and payload(writer, c.id)["provenance"] == "derived"
-    assert refs_of(writer, c.id) == [("Cause", request_id)]
-    rejected = writer.request("bot", "x").id
-    for target in (rejected, c.id):
-        assert refused(lambda: writer.requirement("alice", target, "k", "d")) == (
-            f'request "{target}" is not an accepted Request in this log')
-
-
-def test_numpy_bools_are_bools(writer, request_id):
+def test_numpy_bools_are_bools(writer, ids):
     # a class named like numpy's bool is no bool
     fake = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
     with pytest.raises(TypeError, match="argument 'required' must be bool, not bool_"):
-        writer.requirement("alice", request_id, "k", "d", required=fake())
+        writer.requirement("alice", ids["req"], "k", "d", required=fake())
     np = pytest.importorskip("numpy")
-    c = writer.requirement("alice", request_id, "k", "d", required=np.bool_(False))
+    c = writer.requirement("alice", ids["req"], "k", "d", required=np.bool_(False))
     assert payload(writer, c.id)["required"] is False
     for value in (np.int64(1), np.array(True)):
         with pytest.raises(TypeError, match="argument 'required' must be bool"):
-            writer.requirement("alice", request_id, "k3", "d", required=value)
+            writer.requirement("alice", ids["req"], "k3", "d", required=value)
 
 
 def source(tree, algo="sha1", commit="null", binding="reported", manifest="null"):
