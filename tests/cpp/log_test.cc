@@ -1,13 +1,29 @@
-// The log in memory: the error texts; what a commit stores and refuses, and
-// the caller's state; the failure situations of opening and a log cut at
-// every byte offset; and every file operation of a commit or an opening
-// failing in turn, with and without a power loss afterwards.
+// The log: the error texts; what a commit stores and refuses, and the
+// caller's state; the failure situations of opening and a log cut at every
+// byte offset; every file operation of a commit or an opening failing in
+// turn, with and without a power loss afterwards; and, on real files across
+// processes, links planted in the directory, an opening under a memory limit,
+// and a writer killed at random moments while it commits, whose lock no other
+// process gets meanwhile. QUINTREL_LOG_KILLS sets the number of kills (20 by
+// default).
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
 #include "faulty_file_system.h"
 #include "log/intent.h"
 #include "log_fixture.h"
 #include "receipt/receipt.h"
 #include "record/evolution_payloads.h"
 #include "state/build.h"
+#include "temp_dir.h"
 #include "writer/writer.h"
 
 namespace quintrel::fixture {
@@ -263,10 +279,8 @@ TEST(LogCommit, RefusedWithNothingWritten) {
   grown.accept(request("b"));
   const uint64_t after = grown.files().contents("/log/records.log")->size();
 
-  MemFileSystem fs;
-  (void)fs.make_dir("/log");
-  fs.put("/log/records.log", before);
-  auto w = open_at(fs, "/log", after - 1);
+  Dir d(before);
+  auto w = d.open(after - 1);
   auto other_rules = test_rules();
   other_rules.max_considered = 7;
   state::State stale = w->state();
@@ -281,11 +295,11 @@ TEST(LogCommit, RefusedWithNothingWritten) {
            " bytes"},
   };
   for (const auto& [out, want] : refusals) EXPECT_EQ(out ? "committed" : out.error().message(), want);
-  EXPECT_EQ(fs.contents("/log/records.log"), before);
-  EXPECT_EQ(fs.list("/log"), (std::vector<std::string>{".lock", "records.log"}));
+  EXPECT_EQ(d.file(), before);
+  EXPECT_EQ(d.fs.list("/log"), (std::vector<std::string>{".lock", "records.log"}));
   EXPECT_FALSE(w->poisoned());
   w = std::unexpected(LogError{});  // releases the lock
-  w = open_at(fs, "/log", after);
+  w = d.open(after);
   ASSERT_TRUE(w->commit(grown.input(request("b")), test_rules(), w->state()));
   EXPECT_EQ(w->records(), grown.records());
 }
@@ -299,52 +313,45 @@ TEST(LogCommit, RefusedWithNothingWritten) {
 // completes or cuts the failed one. Whatever a commit left, the writer's
 // queries answer as a receipt of its records does.
 TEST(LogFaults, EveryCallOfACommit) {
-  Log clean;
-  clean.accept(request("a"));
-  clean.commit(request("b", "nobody"));
-  const Draft failing = request("c", "user", {use(clean.records()[0].id)});
+  const Log& clean = sample().log;  // its records are the log the commit extends
   const size_t acknowledged = clean.records().size();
-  clean.accept(failing);
-  const std::vector<Record> complete = clean.records();
-
-  auto grow = [&](LogWriter& w) {
-    ASSERT_TRUE(w.commit(clean.input(request("a")), clean.rules, w.state()));
-    ASSERT_TRUE(w.commit(clean.input(request("b", "nobody")), clean.rules, w.state()));
+  const Draft failing = request("e", "user", {use(clean.records()[0].id)});
+  auto holding_sample = [&](MemFileSystem& mem) {
+    (void)mem.make_dir("/log"), (void)mem.sync_dir("/");
+    mem.put("/log/records.log", sample().bytes);
   };
-  // The calls of the failing commit, in order.
+  // The calls of the failing commit, in order, and the log it leaves.
   std::vector<base::Op> calls;
+  std::vector<Record> complete;
   {
     MemFileSystem mem;
+    holding_sample(mem);
     base::FaultyFileSystem fs(mem);
     auto w = open_at(fs);
-    grow(*w);
     fs.calls().clear();
     ASSERT_TRUE(w->commit(clean.input(failing), clean.rules, w->state()));
-    calls = fs.calls();
+    calls = fs.calls(), complete = w->records();
   }
+  ASSERT_EQ(complete.size(), acknowledged + 2);
   const size_t first_intent_done = std::ranges::find(calls, base::Op::SyncDir) - calls.begin();
   ASSERT_LT(first_intent_done, calls.size());
 
-  struct Mode {
-    int code;
-    bool short_write;
-  };
   std::map<base::Op, int> seen;
   for (size_t at = 0; at < calls.size(); ++at) {
     const base::Op op = calls[at];
     const int nth = ++seen[op];
-    std::vector<Mode> modes = {{EIO, false}, {ENOSPC, false}};
-    if (op == base::Op::Write) modes.insert(modes.end(), {{ENOSPC, true}, {0, true}});
-    for (const Mode& mode : modes)
+    std::vector<base::Fault> faults = {{op, nth, EIO}, {op, nth, ENOSPC}};
+    if (op == base::Op::Write) faults.insert(faults.end(), {{op, nth, ENOSPC, true}, {op, nth, 0, true}});
+    for (const base::Fault& fault : faults)
       for (bool power_loss : {false, true}) {
         SCOPED_TRACE(std::string(base::kOpNames[static_cast<int>(op)]) + " #" + std::to_string(nth) + ", errno " +
-                     std::to_string(mode.code) + (mode.short_write ? ", short write" : "") +
+                     std::to_string(fault.code) + (fault.short_write ? ", short write" : "") +
                      (power_loss ? ", power loss" : ""));
         MemFileSystem mem;
+        holding_sample(mem);
         base::FaultyFileSystem fs(mem);
         std::optional<LogWriter> w(open_at(fs).value());
-        grow(*w);
-        fs.arm({op, nth, mode.code, mode.short_write});
+        fs.arm(fault);
         auto out = w->commit(clean.input(failing), clean.rules, w->state());
         fs.disarm();
         ASSERT_TRUE(fs.struck());
@@ -353,11 +360,11 @@ TEST(LogFaults, EveryCallOfACommit) {
         EXPECT_EQ(answers(writer::query_index(*w, clean.rules), w->records()),
                   answers(queries::Queries::create(receipt.records, receipt.rules), w->records()));
         const bool durable = at > first_intent_done;
-        if (mode.code == 0) {
+        if (fault.code == 0) {
           ASSERT_TRUE(out) << out.error().message();  // a short write alone is written on
         } else {
           ASSERT_FALSE(out);
-          EXPECT_EQ(out.error(), LogError::io_error(base::os_error(mode.code)));
+          EXPECT_EQ(out.error(), LogError::io_error(base::os_error(fault.code)));
           EXPECT_EQ(w->poisoned(), durable);
           if (durable) {
             EXPECT_EQ(w->commit(clean.input(failing), clean.rules, w->state()).error().kind, K::Poisoned);
@@ -455,6 +462,130 @@ TEST(LogFaults, EveryCallOfAnOpening) {
         EXPECT_FALSE(mem.contents(dir + "/.intent"));
       }
     }
+  }
+}
+
+// A records.log that links to another file fails to open and leaves that
+// file whole; a link at the intent's temporary name is replaced, never
+// written through.
+TEST(LogLinks, NothingIsWrittenThroughThem) {
+  TempDir t;
+  const std::string dir = t.path + "/log", elsewhere = t.path + "/notes.txt";
+  std::filesystem::create_directory(dir);
+  std::ofstream(elsewhere) << "plain text\n";
+  std::filesystem::create_symlink(elsewhere, dir + "/records.log");
+  EXPECT_EQ(message_of(LogWriter::open(dir, test_rules())), not_a_frame(11, 0));
+  std::filesystem::remove(dir + "/records.log");
+  std::filesystem::create_symlink(elsewhere, dir + "/.intent.intent.tmp");
+  const Log shape;
+  auto w = LogWriter::open(dir, shape.rules);
+  ASSERT_TRUE(w) << w.error().message();
+  ASSERT_TRUE(w->commit(shape.input(request("x")), shape.rules, w->state()));
+  EXPECT_EQ(std::filesystem::file_size(elsewhere), 11u);  // neither cut nor written
+  EXPECT_FALSE(std::filesystem::is_symlink(dir + "/.intent.intent.tmp"));
+}
+
+// 64 MiB of zero bytes are that many empty frames: the first fails to read,
+// and their count sizes no memory. The opening runs in a child process
+// limited to 1 GB of address space.
+TEST(LogOpen, EmptyFramesSizeNoMemory) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+  TempDir t;
+  const std::string dir = t.path + "/log";
+  std::filesystem::create_directory(dir);
+  std::ofstream(dir + "/records.log").close();
+  std::filesystem::resize_file(dir + "/records.log", log::kMaxLogBytes);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) [&]() noexcept {  // a throw ends the child, which never returns into the test runner
+    const rlimit limit{1u << 30, 1u << 30};
+    const std::string text = ::setrlimit(RLIMIT_AS, &limit) ? "no limit" : message_of(LogWriter::open(dir, test_rules()));
+    if (text == "I/O error: Failed to deserialize record: EOF while parsing a value at line 1 column 0") ::_exit(0);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    ::_exit(1);
+  }();
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+// Commits until killed, reporting each acknowledged id on `out`: requests,
+// every third signed, every fifth by an unknown author (rejected), each
+// using the one before.
+[[noreturn]] void commit_forever(const std::string& dir, int out, int round) {
+  const Log shape;  // builds the inputs
+  const auto& rules = shape.rules;
+  auto w = LogWriter::open(dir, rules);
+  if (!w) ::_exit(3);
+  std::optional<Id> last;
+  for (int i = 0;; ++i) {
+    const std::string objective = std::to_string(round) + "-" + std::to_string(i);
+    log::RecordInput in = shape.input(
+        request(objective, i % 5 == 4 ? "nobody" : "user", last ? std::vector{use(*last)} : std::vector<Ref>{}));
+    auto out_id = i % 3 == 2 ? w->commit_signed(std::move(in), rules, w->state(), signer(1))
+                             : w->commit(std::move(in), rules, w->state());
+    if (!out_id) ::_exit(4);
+    last = out_id->id;
+    if (::write(out, out_id->id.data(), 32) != 32) ::_exit(5);
+  }
+}
+
+TEST(LogKill, AcknowledgedCommitsSurvive) {
+  const char* env = std::getenv("QUINTREL_LOG_KILLS");
+  const int kills = env ? std::atoi(env) : 20;
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  TempDir t;
+  std::string dir;
+  std::vector<Id> acknowledged;
+  for (int k = 0; k < kills; ++k) {
+    // A fresh directory now and then keeps each opening's replay short.
+    if (k % 25 == 0) dir = t.path + "/log" + std::to_string(k), acknowledged.clear();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(fds[0]);
+      commit_forever(dir, fds[1], k);
+    }
+    ::close(fds[1]);
+    // A few acknowledgements first, then a random moment within a commit or two.
+    // Each id is one write of 32 bytes, which a pipe passes whole.
+    auto read_id = [&] {
+      Id id;
+      if (::read(fds[0], id.data(), id.size()) != static_cast<ssize_t>(id.size())) return false;
+      acknowledged.push_back(id);
+      return true;
+    };
+    const size_t before = acknowledged.size();
+    for (int n = std::uniform_int_distribution(0, 3)(rng); n > 0 && read_id(); --n) {
+    }
+    // While the child holds the log, no other writer gets it.
+    if (acknowledged.size() > before) {
+      EXPECT_EQ(message_of(LogWriter::open(dir, test_rules())), "log is already locked by another writer");
+    }
+    ::usleep(std::uniform_int_distribution(0, 20000)(rng));
+    ::kill(pid, SIGKILL);
+    while (read_id()) {
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself with " << WEXITSTATUS(status);
+
+    auto w = LogWriter::open(dir, test_rules());
+    ASSERT_TRUE(w) << "kill " << k << ": " << w.error().message();
+    for (const Id& id : acknowledged) {
+      auto at = w->first_position(id);
+      ASSERT_TRUE(at) << "kill " << k << ": an acknowledged commit is missing";
+      EXPECT_EQ(w->records()[*at + 1].kind, Kind::Verdict);
+    }
+    EXPECT_EQ(w->records().size() % 2, 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/.intent"));
   }
 }
 

@@ -2,6 +2,7 @@
 // clause by clause over receipts of logs committed through the log writer.
 #include <algorithm>
 #include <functional>
+#include <span>
 
 #include "base/hash.h"
 #include "profiles/core_v1.h"
@@ -63,14 +64,30 @@ void expect_rows(const ProfileResult& result, const std::vector<std::string>& ro
   EXPECT_EQ(result.hash, profile_hash(table)) << name;
 }
 
-// The result of the profile when the receipt is validated under the standard
-// limits with it required (declared or not).
-ProfileResult validated_profile(const Receipt& receipt, const std::string& id) {
-  const std::vector<std::string> required = {id};
-  for (const auto& p : receipt::validate_with_profiles(bytes_of(receipt), receipt::kStandardLimits, required).profiles)
-    if (p.id == id) return p;
-  ADD_FAILURE() << "no result for " << id;
-  return {};
+// A world built, its receipt edited, and the rows of the profile's met
+// table that change.
+struct Case {
+  const char* name;
+  std::function<void(World&)> build;
+  std::vector<std::string> expect;  // replaces the met rows with the same clause id
+  std::function<void(Receipt&)> edit = {};
+  bool pinned = false;
+};
+
+// Validates each case's receipt under the standard limits with the profile
+// `id` required, and expects the met rows with the case's changes.
+void expect_cases(std::span<const Case> cases, const std::string& id, const std::vector<std::string>& met,
+                  const ProfileTable& table) {
+  for (const auto& c : cases) {
+    World w(c.pinned);
+    c.build(w);
+    Receipt receipt = receipt_of(w.log);
+    if (c.edit) c.edit(receipt);
+    const auto report = receipt::validate_with_profiles(bytes_of(receipt), receipt::kStandardLimits, {{id}});
+    const auto result = std::ranges::find(report.profiles, id, &ProfileResult::id);
+    ASSERT_NE(result, report.profiles.end()) << c.name;
+    expect_rows(*result, expected_rows(met, c.expect, w.names), table, c.name);
+  }
 }
 
 TEST(ProfileRecords, TableHashIsPinned) {
@@ -213,20 +230,15 @@ const std::vector<std::string> kSignedMet = {
 };
 
 TEST(SignedProfile, Clauses) {
-  const struct {
-    const char* name;
-    bool pinned;
-    std::function<void(World&)> build;
-    std::vector<std::string> expect;  // replaces the rows of kSignedMet with the same clause id
-    std::function<void(Receipt&)> edit = {};
-  } cases[] = {
-      {"signed throughout", true, one_claim, {}},
-      {"the core profile not met", true, one_claim,
+  const Case cases[] = {
+      {"signed throughout", one_claim, {}, {}, true},
+      {"the core profile not met", one_claim,
        {"FAIL S0: quintrel-core-v1: NonConformant (not declared; evaluated as the fallback)"},
-       [](Receipt& r) { r.rules.max_context_records = 0; }},
-      {"three kinds required", true, one_claim, {"FAIL S1: signature not required for Retraction, Requirement"},
-       [](Receipt& r) { r.rules.signature_required_kinds = {Kind::Candidate, Kind::Evaluation, Kind::Selection}; }},
-      {"unsigned, nothing pinned", false,
+       [](Receipt& r) { r.rules.max_context_records = 0; }, true},
+      {"three kinds required", one_claim, {"FAIL S1: signature not required for Retraction, Requirement"},
+       [](Receipt& r) { r.rules.signature_required_kinds = {Kind::Candidate, Kind::Evaluation, Kind::Selection}; },
+       true},
+      {"unsigned, nothing pinned",
        [](World& w) {
          Standard s(w);
          w.select("S", {s.candidate}, {s.evaluation});
@@ -239,7 +251,7 @@ TEST(SignedProfile, Clauses) {
         "FAIL S2: unpinned: \"provider\" (Candidate), \"system\" (Evaluation), \"user\" (Requirement, Retraction, "
         "Selection)",
         "FAIL S3: not attested: 1 of 1 used evaluation(s): [{E}]"}},
-      {"uses are counted, unattested evaluations named once", true,
+      {"uses are counted, unattested evaluations named once",
        [](World& w) {
          Standard s(w);
          w.select("S", {s.candidate}, {s.evaluation});
@@ -253,18 +265,11 @@ TEST(SignedProfile, Clauses) {
          rejected.refs.push_back(require(s.evaluation));
          EXPECT_TRUE(w.commit(rejected).judgement);
        },
-       {"FAIL S3: not attested: 1 of 4 used evaluation(s): [{E2}]"}},
-      {"an Invalid receipt", true, one_claim, failing('S', 0, 3, "receipt is Invalid"),
-       [](Receipt& r) { r.records[1].time = 9; }},
+       {"FAIL S3: not attested: 1 of 4 used evaluation(s): [{E2}]"}, {}, true},
+      {"an Invalid receipt", one_claim, failing('S', 0, 3, "receipt is Invalid"),
+       [](Receipt& r) { r.records[1].time = 9; }, true},
   };
-  for (const auto& c : cases) {
-    World w(c.pinned);
-    c.build(w);
-    Receipt receipt = receipt_of(w.log);
-    if (c.edit) c.edit(receipt);
-    expect_rows(validated_profile(receipt, "quintrel-core-signed-v1"), expected_rows(kSignedMet, c.expect, w.names),
-                signed_v1::table(), c.name);
-  }
+  expect_cases(cases, "quintrel-core-signed-v1", kSignedMet, signed_v1::table());
 }
 
 const Id kScope = base::sha256("scope");
@@ -307,12 +312,7 @@ const std::vector<std::string> kNoClaim = [] {
 }();
 
 TEST(DeliveryProfile, Clauses) {
-  const struct {
-    const char* name;
-    std::function<void(World&)> build;
-    std::vector<std::string> expect;  // replaces the rows of kDeliveryMet with the same clause id
-    std::function<void(Receipt&)> edit = {};
-  } cases[] = {
+  const Case cases[] = {
       {"one sound claim", one_claim, {}},
       {"evaluations bound to two requests",
        [](World& w) {
@@ -431,14 +431,7 @@ TEST(DeliveryProfile, Clauses) {
       {"an Invalid receipt", one_claim, failing('D', 0, 7, "receipt is Invalid"),
        [](Receipt& r) { r.records[1].time = 9; }},
   };
-  for (const auto& c : cases) {
-    World w;
-    c.build(w);
-    Receipt receipt = receipt_of(w.log);
-    if (c.edit) c.edit(receipt);
-    expect_rows(validated_profile(receipt, "delivery-receipt-v1"), expected_rows(kDeliveryMet, c.expect, w.names),
-                delivery_v1::table(), c.name);
-  }
+  expect_cases(cases, "delivery-receipt-v1", kDeliveryMet, delivery_v1::table());
 }
 
 }  // namespace

@@ -100,10 +100,6 @@ TEST(Validate, EachStep) {
   auto limit = [](std::function<void(ValidationLimits&)> f) -> Change {
     return [f](Receipt& r, ValidationLimits& l) { return f(l), bytes_of(r); };
   };
-  // `n` spaces under a size limit of 10 bytes.
-  auto spaces = [](size_t n) -> Change {
-    return [n](Receipt&, ValidationLimits& l) { return l.max_bytes = 10, std::string(n, ' '); };
-  };
   auto version = [&](std::string v) { return edit([v](Receipt& r) { r.spec_version = v; }); };
   auto declare = [&](std::vector<std::string> ids) {
     return edit([ids](Receipt& r) { for (const auto& id : ids) r.profiles.push_back(declaration(id)); });
@@ -117,7 +113,8 @@ TEST(Validate, EachStep) {
     std::string spec_version = "0.4";
   } cases[] = {
       {"valid", edit([](Receipt&) {}), S::Clean},
-      {"exactly max_bytes long: parsed", spaces(10), S::Invalid,
+      {"exactly max_bytes long: parsed",
+       [](Receipt&, ValidationLimits& l) { return l.max_bytes = 10, std::string(10, ' '); }, S::Invalid,
        "unparseable receipt: EOF while parsing a value at line 1 column 10", {}, ""},
       {"one record over the limit", limit([](ValidationLimits& l) { l.max_records = 11; }), S::Invalid,
        "receipt exceeds record limit (12 > 11)"},

@@ -69,13 +69,9 @@ def test_wrong_types(kwargs, param):
     assert f"argument '{param}'" in refused(lambda: default_rules(**kwargs), TypeError)
 
 
-@pytest.mark.parametrize("value", [-1, 0, 1, 200, 2**32 - 1, 2**32, 2**64, -(2**70), True])
-def test_max_context_range(value):
-    if 0 <= value < 2**32:
-        assert rules({"a": "user"}, max_context=value)["max_context_records"] == int(value)
-    else:
-        with pytest.raises(OverflowError, match="'max_context'"):
-            default_rules({"a": "user"}, value)
+@pytest.mark.parametrize("value", [-1, 2**32, 2**64, -(2**70)])
+def test_max_context_out_of_range(value):
+    assert "argument 'max_context'" in refused(lambda: default_rules({"a": "user"}, value), OverflowError)
 
 
 def test_defaults_and_field_order():
@@ -106,6 +102,8 @@ def test_defaults_and_field_order():
     ({"a": "user", "b": "user"},
      {"author_keys": {"b": [" \t" + KEY + "\n\u3000", KEY, "\u00a0" + KEY], "a": ("ff" * 32,)}}, "author_keys",
      {"a": [[255] * 32], "b": [KEY_BYTES]}),
+    *[({"a": "user"}, {"max_context": value}, "max_context_records", int(value))
+      for value in (0, 1, 200, 2**32 - 1, True)],
     # texts keep NUL and non-ASCII
     ({"a\x00b": "user", "\u00e9\U0001f600": "verifier"}, {}, "author_roles",
      {"a\x00b": "User", "\u00e9\U0001f600": "Verifier"}),

@@ -106,11 +106,25 @@ def test_edited_receipts(lineage, ids):
     assert answers(quintrel.read(older), list(ids.values())) == answers(lineage, list(ids.values()))
 
 
-def test_cached_answers_follow_commits(log_dir):
-    """After every step of a random workflow the Writer, whose index lives
-    until its next commit, answers as a receipt read afresh."""
-    rng = random.Random(19)
+def test_cached_answers_follow_commits(log_dir, monkeypatch):
+    """json.loads, which turns an answer into Python objects, may use the
+    Writer freely, even commit to it; and after every step of a random
+    workflow the Writer, whose index lives until its next commit, answers as a
+    receipt read afresh."""
     w = writer_of(log_dir)
+    loads, seen = json.loads, []
+
+    def committing_loads(text):
+        seen.append(w.request("user", "from inside").accepted)
+        return loads(text)
+
+    before = w.frontier()
+    monkeypatch.setattr(json, "loads", committing_loads)
+    assert w.frontier() == before and seen == [True]
+    monkeypatch.undo()
+    assert w.frontier() == before and len(w) == len(quintrel.read(LINEAGE)) + 2
+
+    rng = random.Random(19)
     requests = [r.id for r in w.records if r.kind == "Request"]
     retracted = 0
     for step in range(25):
@@ -129,20 +143,3 @@ def test_cached_answers_follow_commits(log_dir):
         ask(w, "frontier")  # the index built, then reused
         assert answers(w, sample) == answers(quintrel.read(w.receipt()), sample), step
     assert retracted > 3
-
-
-def test_python_code_runs_after_the_writer_is_released(log_dir, monkeypatch):
-    """json.loads, which turns the answer into Python objects, may use the
-    Writer freely, even commit to it."""
-    w = writer_of(log_dir)
-    loads, seen = json.loads, []
-
-    def committing_loads(text):
-        seen.append(w.request("user", "from inside").accepted)
-        return loads(text)
-
-    before = w.frontier()
-    monkeypatch.setattr(json, "loads", committing_loads)
-    assert w.frontier() == before and seen == [True]
-    monkeypatch.undo()
-    assert w.frontier() == before and len(w) == len(quintrel.read(LINEAGE)) + 2

@@ -15,6 +15,7 @@ EXTENDED = "the extended evaluation ({}) requires both evaluator and basis ('rec
 SELECT_ONE = "exactly one of choose or none=True is required"
 EXT = {"evaluator": "ci", "basis": "declared", "passed": True}
 MALLORY = {"author": "mallory", "candidate": "bad"}
+BLANK = {"request": "bad", "key": "", "description": ""}
 # Each verb's arguments unless a row says otherwise; `{name}` is an id of the `ids` fixture.
 DEFAULTS = {
     "request": {"author": "alice", "objective": "x"},
@@ -34,9 +35,9 @@ ROWS = {
         ({"target": "bad\ud800"}, 'invalid record id "bad\\u{{d800}}"'),
     ],
     "requirement": [
-        ({"author": "mallory", "request": "bad", "key": "", "description": ""}, NOT_REGISTERED.format('"mallory"')),
-        ({"author": "exec", "request": "bad", "key": "", "description": ""}, 'invalid record id "bad"'),
-        ({"author": "exec", "request": MISSING, "key": "", "description": ""}, NOT_ACCEPTED.format(f'"{MISSING}"')),
+        (dict(BLANK, author="mallory"), NOT_REGISTERED.format('"mallory"')),
+        (dict(BLANK, author="exec"), 'invalid record id "bad"'),
+        (dict(BLANK, author="exec", request=MISSING), NOT_ACCEPTED.format(f'"{MISSING}"')),
         ({"author": "exec", "key": ""}, EMPTY),
         ({"description": ""}, EMPTY),
         ({"author": "exec", "provenance": "nonsense"},
@@ -45,8 +46,7 @@ ROWS = {
         ({"provenance": "derived"}, BOUND.format('"derived"', '"alice"', "User")),
         ({"provenance": "Derived"}, 'invalid provenance "Derived" (expected user_authored or derived)'),
         # conversion, in signature order, comes before every value check
-        ({"author": "mallory", "request": "bad", "key": "", "description": "", "required": 1},
-         "Writer.requirement() argument 'required' must be bool, not int"),
+        (dict(BLANK, author="mallory", required=1), "Writer.requirement() argument 'required' must be bool, not int"),
         ({"request": "bad", "expected_evidence": 1, "provenance": 2},
          "Writer.requirement() argument 'expected_evidence' must be str, not int"),
     ],
