@@ -47,8 +47,7 @@ TEST(Writer, WhatTheVerbsCommitValidates) {
   EXPECT_EQ(w->records().size(), 2u);
 
   EXPECT_TRUE(w->requirement({"bot", req, "k", "d"})->accepted);
-  auto duplicate = w->requirement({"bot", req, "k", "d"});
-  EXPECT_EQ(duplicate->reason, record::ReasonCode::RequirementInvalid);
+  EXPECT_EQ(w->requirement({"bot", req, "k", "d"})->reason, record::ReasonCode::RequirementInvalid);  // committed
   EXPECT_TRUE(w->retract({"alice", req, "wrong"})->accepted);
   EXPECT_TRUE(w->records().front().author.signature.has_value());
   EXPECT_EQ(w->head(), w->records().back().id);
