@@ -20,11 +20,28 @@ int main(int argc, char** argv) {
     std::ofstream(std::string(argv[1]) + "/" + name + ".json", std::ios::binary) << bytes_of(r);
   };
 
-  Workflow w = workflow();
+  // A claim: a request with a required requirement, a candidate carrying an
+  // artifact, a version 2 evaluation bound to the requirement citing it and
+  // a selection of the candidate using it; beside it a manifest-bound
+  // candidate.
+  World w;
+  const Standard s(w);
+  const Id selection = w.select("S", {s.candidate}, {s.evaluation});
+  record::CandidateData bound;
+  bound.source.git.tree = std::string(40, 'a');
+  bound.source.manifest_hash = base::sha256("manifest");
+  bound.source.binding = record::BindingMode::manifest;
+  w.add("M", draft(Kind::Candidate, "provider", bound, {cause(s.request)}));
   write("clean", receipt_of(w.log));
   write("declared",
         *receipt::Receipt::with_declared_profiles(receipt_of(w.log), std::vector<std::string>{"quintrel-core-v1"}));
-  receipt::Receipt old = receipt_of(workflow(false).log);
+
+  // The kinds version 0.3 knows: a request, a candidate, a version 1
+  // evaluation and a selection.
+  World older;
+  const Id request = older.request("R"), candidate = older.candidate("C", request, {});
+  older.select("S", {candidate}, {older.v1_evaluation("E", candidate, "provider")});
+  receipt::Receipt old = receipt_of(older.log);
   old.spec_version = "0.3";
   write("spec-0.3", old);
 
@@ -33,56 +50,23 @@ int main(int argc, char** argv) {
   record::CandidateData c;
   c.source.git.tree = std::string(40, 'b');
   c.basis = record::CandidateBasis::continuation;
-  c.parent = w.manifest_candidate;
-  const Id next = w.log.accept(draft(Kind::Candidate, "provider", c, {cause(w.selection)}));
+  c.parent = s.candidate;
+  const Id next = w.add("next", draft(Kind::Candidate, "provider", c, {cause(selection)}));
   Draft e = draft(Kind::Evaluation, "provider", record::EvaluationData{next, "tests"}, {use(next)});
   e.signer = &signer(3);
-  const Id eval = w.log.accept(e);
-  w.log.accept(draft(Kind::Selection, "provider",
-                     record::SelectionData{"ship", {next}, record::SelectionOutcome::choose({next}), {}},
-                     {require(next), use(eval), replace(w.selection)}));
-  w.log.accept(draft(Kind::Retraction, "provider", record::RetractionData{w.selection, "redo"}, {cause(w.selection)}));
+  const Id eval = w.add("signed", e);
+  w.add("S2", draft(Kind::Selection, "user",
+                    record::SelectionData{"ship", {next}, record::SelectionOutcome::choose({next}), {}},
+                    {require(next), use(eval), replace(selection)}));
+  w.retract(selection, "user");
   write("tainted", receipt_of(w.log));
 
-  // A delivery claim: a version 2 evaluation bound to the requirement,
-  // citing the candidate's artifact, and a selection using it; signed by
-  // pinned keys where the stronger profiles ask for it, the three profiles
-  // declared.
-  Log d;
-  d.rules = std::move(d.rules).with_baseline_thresholds();
-  d.rules.max_context_records = 200;
-  d.rules.signature_required_kinds = {Kind::Candidate, Kind::Evaluation, Kind::Selection, Kind::Retraction,
-                                      Kind::Requirement};
-  for (auto [author, seed] : {std::pair{"user", 1}, {"provider", 2}, {"system", 3}})
-    d.rules.author_keys[author] = {signer(seed).public_key()};
-  auto add = [&](Draft draft, uint8_t seed) {
-    draft.signer = &signer(seed);
-    return d.accept(draft);
-  };
-  const Id request = add(draft(Kind::Request, "user", record::RequestData{"ship", base::sha256("scope")}), 1);
-  const Id requirement = add(draft(Kind::Requirement, "user",
-                                   record::RequirementData{"tests", "pass", true, std::nullopt,
-                                                           record::Provenance::user_authored},
-                                   {cause(request)}),
-                             1);
-  const record::ArtifactRef build{"sha256-bytes", base::hex_encode(base::sha256("build")), std::nullopt};
-  record::CandidateData built;
-  built.source.git.tree = std::string(40, 'c');
-  built.artifacts = std::vector{build};
-  const Id candidate = add(draft(Kind::Candidate, "provider", built, {cause(request)}), 2);
-  record::EvaluationDataV2 v2{candidate, "tests"};
-  v2.evaluator = {"ci", std::nullopt, base::sha256("procedure"), base::sha256("input")};
-  v2.evidence = {build};
-  v2.requirements = {requirement};
-  Draft attested = draft(Kind::Evaluation, "system", v2, {use(candidate), use(requirement)});
-  attested.schema = schema("quintrel.evaluation.attested.v1");
-  const Id evaluation = add(attested, 3);
-  add(draft(Kind::Selection, "user",
-            record::SelectionData{"ship", {candidate}, record::SelectionOutcome::choose({candidate}), {}},
-            {require(candidate), use(evaluation)}),
-      1);
+  // The claim in a world whose rules require signatures on the evolution
+  // kinds and pin their authors' keys, the three profiles declared.
+  World pinned(true);
+  one_claim(pinned);
   write("delivery", *receipt::Receipt::with_declared_profiles(
-                        receipt_of(d), std::vector<std::string>{"quintrel-core-v1", "quintrel-core-signed-v1",
-                                                                "delivery-receipt-v1"}));
+                        receipt_of(pinned.log), std::vector<std::string>{"quintrel-core-v1", "quintrel-core-signed-v1",
+                                                                        "delivery-receipt-v1"}));
   return 0;
 }

@@ -1,10 +1,11 @@
 // The writing verbs over a real log directory: refusals before anything is
 // written, and a receipt of what they commit; upgrades over a log no verb
 // would write.
-#include <gtest/gtest.h>
+#include <filesystem>
+#include <fstream>
 
 #include "base/hash.h"
-#include "base/schema.h"
+#include "log_fixture.h"
 #include "receipt/validate.h"
 #include "temp_dir.h"
 #include "writer/writer.h"
@@ -46,8 +47,7 @@ TEST(Writer, WhatTheVerbsCommitValidates) {
   EXPECT_EQ(w->records().size(), 2u);
 
   EXPECT_TRUE(w->requirement({"bot", req, "k", "d"})->accepted);
-  auto duplicate = w->requirement({"bot", req, "k", "d"});
-  EXPECT_EQ(duplicate->reason, record::ReasonCode::RequirementInvalid);
+  EXPECT_EQ(w->requirement({"bot", req, "k", "d"})->reason, record::ReasonCode::RequirementInvalid);  // committed
   EXPECT_TRUE(w->retract({"alice", req, "wrong"})->accepted);
   EXPECT_TRUE(w->records().front().author.signature.has_value());
   EXPECT_EQ(w->head(), w->records().back().id);
@@ -65,31 +65,17 @@ TEST(Writer, WhatTheVerbsCommitValidates) {
 struct HandWrittenLog {
   base::Id unreadable{}, tainted{};
   explicit HandWrittenLog(const std::string& dir) {
-    const auto rules = base::from_json<verify::VerifierRules>(rules_json()).value();
-    auto log = log::LogWriter::open(dir, rules).value();
-    auto commit = [&](record::Kind kind, const char* schema, std::string payload, std::vector<record::Ref> refs) {
-      log::RecordInput input;
-      input.author = {"alice", AuthorType::User, std::nullopt};
-      input.data = base::to_bytes(payload);
-      input.refs = std::move(refs);
-      input.space = input.thread = rules.space;
-      input.schema = base::schema_id(schema);
-      input.kind = kind;
-      return log.commit(std::move(input), rules, log.state()).value();
-    };
-    unreadable = commit(record::Kind::Candidate, "quintrel.candidate.v1", "{\"basis\":\"root\"}", {}).id;
-    const auto request = commit(record::Kind::Request, "quintrel.request.v1",
-                                *base::canonical_json(record::RequestData{"x", rules.space, {}, std::nullopt}), {});
+    using namespace fixture;
+    Log log;
+    log.rules = base::from_json<verify::VerifierRules>(rules_json()).value();
+    unreadable = log.commit({record::Kind::Candidate, "alice", "{\"basis\":\"root\"}"}).id;
+    const Id request = log.accept(draft(record::Kind::Request, "alice", record::RequestData{"x", log.rules.space}));
     record::CandidateData candidate;
     candidate.source.git.tree = std::string(40, 'a');
-    const auto used = commit(record::Kind::Candidate, "quintrel.candidate.v1", *base::canonical_json(candidate),
-                             {{record::RefType::Use, request.id}});
-    EXPECT_TRUE(request.accepted && used.accepted);
-    tainted = used.id;
-    EXPECT_TRUE(commit(record::Kind::Retraction, "quintrel.retraction.v1",
-                       *base::canonical_json(record::RetractionData{request.id, "wrong"}),
-                       {{record::RefType::Cause, request.id}})
-                    .accepted);
+    tainted = log.accept(draft(record::Kind::Candidate, "alice", candidate, {use(request)}));
+    log.accept(draft(record::Kind::Retraction, "alice", record::RetractionData{request, "wrong"}, {cause(request)}));
+    std::filesystem::create_directory(dir);
+    std::ofstream(dir + "/records.log", std::ios::binary) << log.files().contents("/log/records.log").value();
   }
 };
 
@@ -112,19 +98,6 @@ TEST(Writer, UpgradeTargetsAreReadBeforeTheirStandingIsAsked) {
   auto upgraded = w->candidate(args);
   ASSERT_TRUE(upgraded) << upgraded.error().message;
   EXPECT_TRUE(upgraded->accepted);
-}
-
-TEST(Writer, ArtifactFieldsOfTheWrongTypeRefuseInTheirTurn) {
-  ArtifactEntry dict{ArtifactEntry::Form::Dict, {}, {ArtifactField::State::Text, "sha256-bytes"},
-                     {ArtifactField::State::Text, std::string(64, 'c')},
-                     {ArtifactField::State::NotText, "name must be str"}};
-  ArtifactEntry text{ArtifactEntry::Form::Text, "nocolon"};
-  EXPECT_EQ(parse_artifacts({text, dict}).error(),
-            Refusal::value("invalid artifact \"nocolon\" (expected scheme:digest[:name])"));
-  EXPECT_EQ(parse_artifacts({dict, text}).error(), Refusal::type("name must be str"));
-  dict.name = {};
-  EXPECT_EQ(parse_artifacts({dict, dict}).value(),
-            (std::vector<record::ArtifactRef>{{"sha256-bytes", std::string(64, 'c'), std::nullopt}}));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 import gc
+import json
 import threading
 
 import pytest
@@ -8,6 +9,8 @@ import quintrel
 ZERO = "0" * 64
 MISSING = "ab" * 32  # well formed, names no record
 SEED = "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60"
+SEED_KEY = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a"  # the public key of SEED
+TREE = "a" * 40
 
 
 def refused(call, error=ValueError):
@@ -20,6 +23,10 @@ def refused(call, error=ValueError):
 def record_of(writer, commit_id):
     (record,) = [r for r in writer.records if r.id == commit_id]
     return record
+
+
+def payload(writer, commit_id):
+    return json.loads(record_of(writer, commit_id).payload_json)
 
 
 def refs_of(writer, commit_id):
@@ -81,5 +88,22 @@ def log_dir(tmp_path):
 
 
 @pytest.fixture
-def writer(log_dir, rules):
-    return quintrel.Writer(log_dir, rules)
+def writer(log_dir):
+    """Bot signs, with its key pinned, so that its attested evaluations verify."""
+    rules = quintrel.default_rules(ROLES, admins=["alice"], author_keys={"bot": [SEED_KEY]})
+    return quintrel.Writer(log_dir, rules, {"bot": SEED})
+
+
+@pytest.fixture
+def ids(writer):
+    """Bot's candidates `cand` and `cand2`, an evaluation `eval` and a selection
+    `sel` of the first, a rejected candidate, and a request `req` with two
+    requirements `lo` < `hi`; `smaller` is the smaller of `hi` and `cand`."""
+    out = {"cand": writer.candidate("bot", TREE).id, "cand2": writer.candidate("bot", "b" * 40).id}
+    out["eval"] = writer.evaluate("bot", out["cand"], "tests", passed=True).id
+    out["sel"] = writer.select("alice", "ship", [out["cand"]], choose=[out["cand"]], uses_eval=[out["eval"]]).id
+    rejected = writer.candidate("judge", TREE)
+    assert not rejected.accepted
+    out["rejected"], out["req"] = rejected.id, writer.request("alice", "ship").id
+    out["lo"], out["hi"] = sorted(writer.requirement("alice", out["req"], key, "d").id for key in ("k1", "k2"))
+    return dict(out, smaller=min(out["hi"], out["cand"]), CAND=out["cand"].upper())

@@ -6,25 +6,28 @@ import pytest
 from conftest import refused
 from quintrel import default_rules, validate
 
-_quintrel_probe = pytest.importorskip("_quintrel_probe")
-probe = _quintrel_probe._probe
 HEX = "00ff" * 16
 
 
+@pytest.fixture
+def probe():
+    return pytest.importorskip("_quintrel_probe")._probe
+
+
 @pytest.mark.parametrize("call, message", [
-    (lambda: default_rules({}, 1, None, None, False, None, 7),
+    (lambda w: default_rules({}, 1, None, None, False, None, 7),
      "default_rules() takes from 1 to 6 positional arguments but 7 were given"),
-    (lambda: default_rules({}, colour=1),
-     "default_rules() got an unexpected keyword argument 'colour'"),
-    (lambda: default_rules({}, authors={}),
-     "default_rules() got multiple values for argument 'authors'"),
-    (lambda: default_rules({}, **{"x\x00y": 1}),
-     "default_rules() got an unexpected keyword argument 'x\x00y'"),
-    (lambda: default_rules(type("Odd", (), {})()),
-     "default_rules() argument 'authors' must be a dict, not Odd"),
+    (lambda w: default_rules({}, colour=1), "default_rules() got an unexpected keyword argument 'colour'"),
+    (lambda w: default_rules({}, authors={}), "default_rules() got multiple values for argument 'authors'"),
+    (lambda w: default_rules({}, **{"x\x00y": 1}), "default_rules() got an unexpected keyword argument 'x\x00y'"),
+    (lambda w: default_rules(type("Odd", (), {})()), "default_rules() argument 'authors' must be a dict, not Odd"),
+    (lambda w: w.request("alice"), "Writer.request() missing 1 required positional argument: 'objective'"),
+    (lambda w: w.requirement("alice", "r", "k", "d", True),
+     "Writer.requirement() takes exactly 4 positional arguments but 5 were given"),
 ])
-def test_binding_errors(call, message):
-    assert refused(call, TypeError) == message
+def test_binding_errors(writer, call, message):
+    assert refused(lambda: call(writer), TypeError) == message
+    assert len(writer) == 0
 
 
 @pytest.mark.parametrize("call", [
@@ -43,7 +46,7 @@ def test_a_claimed_length_reserves_nothing(writer, call):
     assert errors[0] == errors[1]
 
 
-def test_faults_become_panic_or_memory_error(capfd):
+def test_faults_become_panic_or_memory_error(probe, capfd):
     with pytest.raises(BaseException) as e:
         probe("fault", "core broke")
     assert not isinstance(e.value, Exception)
@@ -53,7 +56,7 @@ def test_faults_become_panic_or_memory_error(capfd):
         probe("no_memory")
 
 
-def test_borrow_conflicts():
+def test_borrow_conflicts(probe):
     obj = probe("object")
     with pytest.raises(RuntimeError, match="_Probe"):
         obj.hold(lambda: len(obj))
@@ -70,7 +73,7 @@ def test_borrow_conflicts():
     HEX[:-2] + "\u00e9",  # 64 bytes of UTF-8, but 63 characters
     '"\\' + HEX[2:],
 ])
-def test_parse_id_and_hash(text):
+def test_parse_id_and_hash(probe, text):
     assert probe("id", HEX) == bytes.fromhex(HEX) == probe("hash", HEX)
     quoted = '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
     assert refused(lambda: probe("id", text)) == "invalid record id " + quoted
@@ -85,7 +88,7 @@ def test_parse_id_and_hash(text):
     ('"\\u0001\u00e9\\n\U0001f600"', "\x01\u00e9\n\U0001f600"),
     ('[null,true,false,[],{}]', [None, True, False, [], {}]),
 ])
-def test_json_to_py(text, expected):
+def test_json_to_py(probe, text, expected):
     got = probe("json", text)
     assert got == expected and type(got) is type(expected)
     if isinstance(got, dict):

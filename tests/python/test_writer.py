@@ -8,9 +8,6 @@ import pytest
 import quintrel
 from conftest import ROLES, SEED, ZERO, refused, run_on_thread
 
-UNSIGNED = "signer for \"alice\": expected 64 hex characters or 32 bytes"
-NOT_32 = "signer for \"alice\": expected exactly 32 bytes"
-OTHER = "signer for \"alice\": expected a hex string or bytes"
 RULES = quintrel.default_rules(ROLES, admins=["alice"])
 
 
@@ -18,8 +15,8 @@ def canonical(value):
     return json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False).encode()
 
 
-def alice_signs_with(key):
-    return ("x", RULES), {"signers": {"alice": key}}, ValueError
+def alice_signs_with(keys, expected):
+    return [(("x", RULES), {"signers": {"alice": key}}, ValueError, f'signer for "alice": {expected}') for key in keys]
 
 
 @pytest.mark.parametrize("args, kwargs, error, message", [
@@ -33,14 +30,10 @@ def alice_signs_with(key):
      "invalid rules JSON: missing field `space` at line 1 column 2"),
     (("x", RULES + " x"), {}, ValueError,
      f"invalid rules JSON: trailing characters at line 1 column {len(RULES) + 2}"),
-    (*alice_signs_with(SEED.upper()), UNSIGNED),
-    (*alice_signs_with(SEED[:32]), UNSIGNED),  # a str is only ever hex, never raw bytes
-    (*alice_signs_with("\ud800"), UNSIGNED),
-    (*alice_signs_with(bytes(31)), NOT_32),
-    (*alice_signs_with(list(range(33))), NOT_32),
-    (*alice_signs_with(5), OTHER),
-    (*alice_signs_with([256] + [0] * 31), OTHER),
-    (*alice_signs_with(["0"] * 32), OTHER),
+    # a str is only ever hex, never raw bytes
+    *alice_signs_with([SEED.upper(), SEED[:32], "\ud800"], "expected 64 hex characters or 32 bytes"),
+    *alice_signs_with([bytes(31), list(range(33))], "expected exactly 32 bytes"),
+    *alice_signs_with([5, [256] + [0] * 31, ["0"] * 32], "expected a hex string or bytes"),
     # the name is checked before the key, and names in byte order
     (("x", RULES), {"signers": {"zed": 5, "mallory": "bad"}}, ValueError,
      "signer \"mallory\" is not registered in the rules' author_roles"),
@@ -57,12 +50,9 @@ def test_construction_refusals(tmp_path, args, kwargs, error, message):
 ])
 def test_signer_forms_sign_with_one_key(log_dir, rules, key):
     w = quintrel.Writer(log_dir, rules, signers={"alice": key})
-    w.request("alice", "signed")
-    w.request("bob", "unsigned")
-    records = w.records
-    assert [r.signed for r in records] == [True, False, False, False]
-    record = json.loads(quintrel.read(w.receipt()).records[0].payload_json)
-    assert record["objective"] == "signed"
+    w.request("alice", "signed"), w.request("bob", "unsigned")
+    assert [r.signed for r in w.records] == [True, False, False, False]
+    assert json.loads(quintrel.read(w.receipt()).records[0].payload_json)["objective"] == "signed"
     assert quintrel.validate(w.receipt()).is_clean
 
 
@@ -71,7 +61,13 @@ def test_empty_log_and_first_commit(log_dir, rules):
     assert (len(w), w.head, repr(w), w.records) == (0, ZERO, "Writer(records=0)", [])
     expected = b'{"records":[],"rules":' + canonical(json.loads(rules)) + b',"spec_version":"0.4"}'
     assert w.receipt() == w.receipt(None) == expected
+    # no stored objective is a lone surrogate
+    assert (w.frontier(), w.selected("x"), w.selected("\ud800")) == (
+        {"frontier": []}, {"objective": "x", "selections": []}, {"objective": "\ud800", "selections": []})
     c = w.request("alice", "hello")
+    assert w.standing(c.id) == {
+        "node": {"id": c.id, "kind": "Request", "retracted": False, "standing": "n/a", "tainted": False},
+        "restorations": []}
     records = w.records
     assert [r.kind for r in records] == ["Request", "Verdict"]
     assert records[0].id == c.id and w.head == records[1].id
@@ -137,7 +133,7 @@ def test_receipt_declarations_and_failed_commits(writer):
     assert len(writer) == 4 and writer.request("alice", "after").accepted
 
 
-def test_writer_on_another_thread_is_refused(writer):
+def test_writer_used_or_dropped_on_another_thread(writer, tmp_path, rules, monkeypatch):
     sent = "quintrel::Writer is unsendable, but sent to another thread"
     for call in (lambda: len(writer), lambda: repr(writer), lambda: writer.head, lambda: writer.records,
                  lambda: writer.receipt(), lambda: writer.request("alice", "x"), lambda: writer.frontier()):
@@ -147,9 +143,8 @@ def test_writer_on_another_thread_is_refused(writer):
     assert isinstance(error, TypeError)
     assert len(writer) == 0 and writer.request("alice", "mine").accepted
 
-
-def test_writer_dropped_on_another_thread_keeps_its_lock(log_dir, rules, monkeypatch):
-    seen = []
+    # dropped there, it keeps its lock
+    seen, log_dir = [], str(tmp_path / "dropped")
     gc.collect()
     monkeypatch.setattr("sys.unraisablehook", seen.append)
     holder = [quintrel.Writer(log_dir, rules)]
@@ -160,5 +155,5 @@ def test_writer_dropped_on_another_thread_keeps_its_lock(log_dir, rules, monkeyp
     run_on_thread(drop)
     assert len(seen) == 1 and isinstance(seen[0].exc_value, RuntimeError) and seen[0].object is not None
     assert str(seen[0].exc_value) == "quintrel::Writer is unsendable, but is being dropped on another thread"
-    with pytest.raises(RuntimeError, match="^cannot open log: log is already locked by another writer$"):
-        quintrel.Writer(log_dir, rules)
+    assert refused(lambda: quintrel.Writer(log_dir, rules), RuntimeError) == (
+        "cannot open log: log is already locked by another writer")
