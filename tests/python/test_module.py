@@ -38,8 +38,11 @@ for cls in (quintrel.Writer, quintrel.Receipt):  # the queries
     SIGNATURES.update({cls.frontier: "(self, /)", cls.selected: "(self, /, objective)"})
     SIGNATURES.update({getattr(cls, q): "(self, /, id)" for q in ["descent", "descendants", "siblings", "standing",
                                                                   "evidence"]})
-# Docstrings send no reader to a command or a document outside the package.
-OUTSIDE = re.compile(r"section \d|RFC|CLI|quintrel validate|rules init")
+# Docstrings send no reader outside the package: to a numbered document
+# ("ABC-123", "ABC 1.2", "§ 3"), to "the" tool named in capitals, or to a
+# command line of the package's name.
+OUTSIDE = re.compile(r"\b(?!SHA-)[A-Z]{2,}[- ](\d{3,}|\d+\.\d)|§|\bthe [A-Z]{3,}\b(?!-)|"
+                     r"\bquintrel [a-z]+ ?[a-z]*\b(?! module)")
 
 
 def test_version_namespace_and_exports():
