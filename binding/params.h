@@ -77,18 +77,23 @@ struct Convert<std::map<std::string, T>> {
   }
 };
 
-// None is absent.
+// None is absent; anything else is converted by `C<T>`.
+template <template <class> class C, class T>
+bool optional_from(PyObject* o, const ArgName& name, std::optional<T>& out) {
+  if (o == Py_None) {
+    out.reset();
+    return true;
+  }
+  T value{};
+  if (!C<T>::from(o, name, value)) return false;
+  out = std::move(value);
+  return true;
+}
+
 template <class T>
 struct Convert<std::optional<T>> {
   static bool from(PyObject* o, const ArgName& name, std::optional<T>& out) {
-    if (o == Py_None) {
-      out.reset();
-      return true;
-    }
-    T value{};
-    if (!Convert<T>::from(o, name, value)) return false;
-    out = std::move(value);
-    return true;
+    return optional_from<Convert>(o, name, out);
   }
 };
 
@@ -115,11 +120,7 @@ struct Kept<std::vector<std::string>> {
 template <class T>
 struct Kept<std::optional<T>> {
   static bool from(PyObject* o, const ArgName& name, std::optional<T>& out) {
-    if (o == Py_None) {
-      out.reset();
-      return true;
-    }
-    return Kept<T>::from(o, name, out.emplace());
+    return optional_from<Kept>(o, name, out);
   }
 };
 

@@ -135,7 +135,6 @@ std::expected<CommitOutcome, LogError> LogWriter::commit_inner(RecordInput input
     if (auto ok = state::apply_record(state_, *committed, verdict); !ok) return std::unexpected(json(ok.error()));
     state_.applied_up_to = t + 1;
   }
-  folded_ = log_.records().size();
   next_time_ = t + 2;
   poisoned_ = false;
   return CommitOutcome{id, verdict.result == record::VerdictResult::Accept, verdict.reason};

@@ -186,12 +186,6 @@ std::expected<std::vector<EncodedFrame>, LogError> FileLog::ensure_capacity_for(
   return frames;
 }
 
-std::expected<void, LogError> FileLog::append(Record record) {
-  auto frame = encode_record(record);
-  if (!frame) return std::unexpected(std::move(frame.error()));
-  return append(std::move(record), *frame);
-}
-
 std::expected<void, LogError> FileLog::append(Record record, const EncodedFrame& frame) {
   if (auto fits = check_size(std::span(&frame, 1)); !fits) return fits;
   base::FileSystem& fs = file_.fs();

@@ -68,10 +68,9 @@ class FileLog {
   // encoded, for appending. Writes nothing.
   std::expected<std::vector<EncodedFrame>, LogError> ensure_capacity_for(std::span<const Record* const> records);
 
-  // Encodes, checks the limit, writes at the end and syncs, then keeps the
-  // record. On failure the record is dropped; bytes already written stay.
-  std::expected<void, LogError> append(Record record);
-  // The same with the frame already encoded (by ensure_capacity_for).
+  // Checks the limit, writes the frame (encoded by ensure_capacity_for) at
+  // the end and syncs, then keeps the record. On failure the record is
+  // dropped; bytes already written stay.
   std::expected<void, LogError> append(Record record, const EncodedFrame& frame);
 
  private:

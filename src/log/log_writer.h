@@ -102,9 +102,6 @@ class LogWriter {
   // by committing.
   state::State& state() { return state_; }
   const state::State& state() const { return state_; }
-  // Whether that state holds every record: not after a commit that failed
-  // once its records were in memory and before the state took them in.
-  bool folded() const { return folded_ == log_.records().size(); }
 
   uint64_t next_time() const { return next_time_; }
   const Id& rules_hash() const { return rules_hash_; }
@@ -125,7 +122,6 @@ class LogWriter {
   FileLog log_;
   verify::PriorIndex prior_;
   state::State state_;
-  size_t folded_ = 0;  // the records state_ holds, from the first
   uint64_t next_time_ = 1;
   Id rules_hash_{};
   bool poisoned_ = false;

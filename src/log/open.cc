@@ -136,7 +136,6 @@ std::expected<LogWriter, LogError> LogWriter::open_with_max_bytes(const std::str
     if (replay.verdict.failure) return std::unexpected(LogError::replay_failed(replay.verdict.failure));
   }
   w.state_ = std::move(replay.state);
-  w.folded_ = records.size();
 
   const uint64_t last = records.empty() ? 0 : records.back().time;
   w.next_time_ = last == std::numeric_limits<uint64_t>::max() ? last : last + 1;

@@ -65,9 +65,10 @@ Result<std::vector<base::Id>> parse_ids(std::span<const std::string> texts) {
 
 std::expected<queries::Queries, queries::QueryError> query_index(const log::LogWriter& log,
                                                                  const verify::VerifierRules& rules) {
-  // The kept state spares the replay only while it holds every record; the
-  // records a failed commit left must answer as any other holder sees them.
-  if (!log.folded()) return queries::Queries::create(log.records(), rules);
+  // The kept state spares the replay only while it holds every record, which
+  // it does unless a commit failed midway (the writer is then poisoned); the
+  // records such a commit left must answer as any other holder sees them.
+  if (log.poisoned()) return queries::Queries::create(log.records(), rules);
   return queries::Queries::of_replayed(log.records(), log.state(), log.prior_index());
 }
 
